@@ -1,0 +1,41 @@
+// Windows-1252, the fixed 8-bit code page of all text inside the system, and its conversions:
+// to and from UTF-16 and UTF-8, and the upper-case table behind every comparison that ignores
+// letter case (no locale collation: the same order on every machine).
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace pv {
+
+// The UTF-16 unit of one Windows-1252 byte. 0x81, 0x8D, 0x8F, 0x90 and 0x9D map to themselves.
+char16_t AnsiCharToWide(unsigned char c);
+
+// The whole text as UTF-16 (one unit per byte).
+std::u16string AnsiToWide(std::string_view text);
+
+// UTF-16 to Windows-1252; a unit that has no byte in the code page becomes '?'.
+std::string WideToAnsi(std::u16string_view text);
+
+// UTF-8 to Windows-1252. Valid UTF-8 is decoded (characters outside the code page become '?');
+// text that is not valid UTF-8 is taken byte for byte as Windows-1252 already.
+std::string Utf8ToAnsi(std::string_view text);
+
+// Appends the UTF-8 form of Windows-1252 text to out (one to three bytes per input byte).
+void AppendAnsiAsUtf8(std::string& out, std::string_view text);
+std::string AnsiToUtf8(std::string_view text);
+
+// Upper and lower case of one byte through the code page's tables (A-Z and the accented letters;
+// 0xDF and 0xB5 have no single-byte upper case and stay).
+unsigned char AnsiUpper(unsigned char c);
+unsigned char AnsiLower(unsigned char c);
+std::string AnsiUpperCase(std::string_view text);
+
+// Compares byte by byte after upper-casing both sides: <0, 0 or >0; a prefix orders first.
+int AnsiCompareText(std::string_view a, std::string_view b);
+inline bool AnsiSameText(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && AnsiCompareText(a, b) == 0;
+}
+
+}  // namespace pv

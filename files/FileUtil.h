@@ -1,0 +1,73 @@
+// File and folder helpers used for every existence test, path join, retrying delete and load, and
+// for replacing files so that a failure never leaves a half-written file behind.
+// Paths are 8-bit strings; the delimiter is the native '/'.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace pv {
+
+inline constexpr char PathDelim = '/';
+inline constexpr int RetryAttempts = 100;
+inline constexpr int RetryPauseMs = 100;
+
+// True for an existing entry that is not a folder (also when another process locks it).
+// With followLink false a symbolic link counts as a file whatever it points to.
+bool FileExistsSafe(const std::string& name, bool followLink = true);
+
+// True for an existing folder; followLink false: a link to a folder counts, one to a file does not.
+bool DirectoryExistsSafe(const std::string& name, bool followLink = true);
+
+// The path with one trailing delimiter; empty stays empty, a path ending in '/' stays as it is.
+std::string AddBackslash(const std::string& path);
+
+// The path without one trailing delimiter (only the last one is removed).
+std::string RemoveBackslash(const std::string& path);
+
+// Creates the folder and its missing parents; true when it exists afterwards.
+// An empty name raises EInOutError "Verzeichnis kann nicht erstellt werden" (code 3).
+bool ForceFolders(const std::string& dir);
+
+// Deletes the file; true when it is gone (also when there was none). Up to 100 attempts; an error
+// raised by the 100th attempt is passed on, earlier ones are retried after 100 ms.
+bool DeleteFileRetry(const std::string& name);
+
+// Replaces list by the lines of the file (LF, CR LF or CR end a line); a missing file leaves the
+// list as it was. Retried like DeleteFileRetry; the 100th failure raises EFCreateError.
+void LoadListRetry(std::vector<std::string>& list, const std::string& name);
+
+// The whole file, or raises EFCreateError "Datei %s kann nicht geöffnet werden".
+std::string ReadWholeFile(const std::string& name);
+
+// Replaces the file atomically: writes a temporary file in the same folder, flushes it to disk and
+// renames it over name, so a crash, a kill or a full disk leaves the previous file whole.
+// Raises EFCreateError ("Datei %s kann nicht erstellt werden", with the system's reason) and leaves
+// no temporary file behind.
+void SaveFileAtomic(const std::string& name, std::string_view data);
+
+// Like SaveFileAtomic, but the data comes in pieces: Write() appends, Commit() makes the file
+// visible. Destroying it without Commit() removes the temporary file and keeps the old file.
+class AtomicFileWriter {
+ public:
+  explicit AtomicFileWriter(const std::string& name);  // raises EFCreateError
+  ~AtomicFileWriter();
+  AtomicFileWriter(const AtomicFileWriter&) = delete;
+  AtomicFileWriter& operator=(const AtomicFileWriter&) = delete;
+
+  void Write(std::string_view data);  // raises EFCreateError
+  void Commit();                      // raises EFCreateError
+
+ private:
+  [[noreturn]] void Fail(int err);
+  std::string name_;
+  std::string temp_;
+  int fd_ = -1;
+};
+
+// Test hook: when set, writes through SaveFileAtomic/AtomicFileWriter whose target name ends with
+// this suffix fail with ENOSPC after the given number of bytes. Empty suffix switches it off.
+void SetWriteFailureForTests(const std::string& nameSuffix, long long afterBytes);
+
+}  // namespace pv

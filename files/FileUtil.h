@@ -30,6 +30,9 @@ std::string RemoveBackslash(const std::string& path);
 // An empty name raises EInOutError "Verzeichnis kann nicht erstellt werden" (code 3).
 bool ForceFolders(const std::string& dir);
 
+// As ForceFolders, but the folders it creates are private to the user (mode 0700).
+bool ForcePrivateFolders(const std::string& dir);
+
 // Deletes the file; true when it is gone (also when there was none). Up to 100 attempts; an error
 // raised by the 100th attempt is passed on, earlier ones are retried after 100 ms.
 bool DeleteFileRetry(const std::string& name);
@@ -37,6 +40,9 @@ bool DeleteFileRetry(const std::string& name);
 // Replaces list by the lines of the file (LF, CR LF or CR end a line); a missing file leaves the
 // list as it was. Retried like DeleteFileRetry; the 100th failure raises EFCreateError.
 void LoadListRetry(std::vector<std::string>& list, const std::string& name);
+
+// The lines of a text: LF, CR LF or CR ends a line; a final line break gives no empty last line.
+std::vector<std::string> SplitLines(std::string_view text);
 
 // The whole file, or raises EFCreateError "Datei %s kann nicht geöffnet werden".
 std::string ReadWholeFile(const std::string& name);

@@ -1,0 +1,163 @@
+#include "addressdb/AdsQuery.h"
+
+#include <sqlite3.h>
+
+#include <cstring>
+
+#include "addressdb/AdsConnection.h"
+#include "addressdb/AdsError.h"
+#include "files/AnsiText.h"
+
+namespace pv {
+namespace {
+
+bool IsAscii(const char* p, size_t n) {
+  // Eight bytes at a time: texts of a million rows pass through here.
+  constexpr uint64_t kHighBits = 0x8080808080808080ULL;
+  size_t i = 0;
+  for (; i + 8 <= n; i += 8) {
+    uint64_t word;
+    std::memcpy(&word, p + i, 8);
+    if (word & kHighBits) return false;
+  }
+  for (; i < n; ++i) {
+    if (static_cast<unsigned char>(p[i]) >= 0x80) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+int32_t TAdsField::AsInteger() const { return Query->AsInteger(Index); }
+std::string TAdsField::AsString() const { return Query->AsString(Index); }
+
+TAdsQuery::~TAdsQuery() { SetConnection(nullptr); }
+
+void TAdsQuery::SetConnection(TAdsConnection* connection) {
+  Close();
+  if (connection_ == connection) return;
+  if (connection_ != nullptr) connection_->Detach(this);
+  connection_ = connection;
+  if (connection_ != nullptr) connection_->Attach(this);
+}
+
+void TAdsQuery::Open() {
+  Close();
+  if (connection_ == nullptr) RaiseAdsFailure(AdsFailure::NoConnection);
+  connection_->Connect();
+  sqlite3* db = connection_->Handle();
+
+  sqlite3_stmt* stmt = nullptr;
+  const int rc = sqlite3_prepare_v2(db, SQL.data(), static_cast<int>(SQL.size()), &stmt, nullptr);
+  if (rc != SQLITE_OK) RaiseSqliteError(db, rc, connection_->DatabaseFile());
+  // No statement at all (empty or only a comment) or one without result columns: nothing to
+  // read, and a statement that would change something is never run.
+  if (stmt == nullptr || sqlite3_column_count(stmt) == 0) {
+    sqlite3_finalize(stmt);
+    RaiseAdsFailure(AdsFailure::NoCursor);
+  }
+  stmt_ = stmt;
+  const int count = sqlite3_column_count(stmt);
+  names_.reserve(count);
+  for (int i = 0; i < count; ++i) {
+    const char* name = sqlite3_column_name(stmt, i);
+    names_.push_back(Utf8ToAnsi(name != nullptr ? name : ""));
+  }
+  try {
+    Step();
+  } catch (...) {
+    Close();
+    throw;
+  }
+  onFirstRow_ = true;
+}
+
+void TAdsQuery::Close() {
+  if (stmt_ != nullptr) sqlite3_finalize(stmt_);
+  stmt_ = nullptr;
+  names_.clear();
+  eof_ = true;
+  onFirstRow_ = false;
+}
+
+void TAdsQuery::Step() {
+  const int rc = sqlite3_step(stmt_);
+  if (rc == SQLITE_ROW) {
+    eof_ = false;
+    return;
+  }
+  eof_ = true;
+  if (rc != SQLITE_DONE) {
+    RaiseSqliteError(sqlite3_db_handle(stmt_), rc, connection_->DatabaseFile());
+  }
+}
+
+void TAdsQuery::First() {
+  if (stmt_ == nullptr || onFirstRow_) return;
+  sqlite3_reset(stmt_);  // its result repeats the last step's failure, already raised
+  onFirstRow_ = true;
+  Step();
+}
+
+void TAdsQuery::Next() {
+  if (stmt_ == nullptr || eof_) return;
+  onFirstRow_ = false;
+  Step();
+}
+
+int TAdsQuery::FieldIndex(std::string_view name) const {
+  for (size_t i = 0; i < names_.size(); ++i) {
+    if (AnsiSameText(names_[i], name)) return static_cast<int>(i);
+  }
+  RaiseAdsFailure(AdsFailure::FieldNotFound, {name});
+}
+
+void TAdsQuery::CheckIndex(int index) const {
+  if (index < 0 || index >= FieldCount()) {
+    RaiseAdsFailure(AdsFailure::FieldIndex, {std::to_string(index)});
+  }
+}
+
+bool TAdsQuery::IsNull(int index) const {
+  CheckIndex(index);
+  return eof_ || sqlite3_column_type(stmt_, index) == SQLITE_NULL;
+}
+
+int32_t TAdsQuery::AsInteger(int index) const {
+  if (IsNull(index)) return 0;
+  const auto value = static_cast<uint64_t>(sqlite3_column_int64(stmt_, index));
+  return static_cast<int32_t>(static_cast<uint32_t>(value));
+}
+
+void TAdsQuery::AsText(int index, std::string& out) const {
+  if (IsNull(index)) {
+    out.clear();
+    return;
+  }
+  const bool blob = sqlite3_column_type(stmt_, index) == SQLITE_BLOB;
+  // The pointer first, then the length: the length of the converted form.
+  const void* data = blob ? sqlite3_column_blob(stmt_, index) : sqlite3_column_text(stmt_, index);
+  const size_t size = static_cast<size_t>(sqlite3_column_bytes(stmt_, index));
+  if (data == nullptr) {
+    sqlite3* db = sqlite3_db_handle(stmt_);
+    if (sqlite3_errcode(db) == SQLITE_NOMEM) {
+      RaiseSqliteError(db, SQLITE_NOMEM, connection_->DatabaseFile());
+    }
+    out.clear();  // an empty blob
+    return;
+  }
+  const char* text = static_cast<const char*>(data);
+  if (IsAscii(text, size)) {
+    out.assign(text, size);
+  } else {
+    out = Utf8ToAnsi(std::string_view(text, size));
+  }
+}
+
+std::string TAdsQuery::AsString(int index) const {
+  std::string out;
+  AsText(index, out);
+  return out;
+}
+
+}  // namespace pv

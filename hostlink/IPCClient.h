@@ -1,0 +1,107 @@
+// The client side of the host service's pipe: one framed request out, one framed answer back,
+// then the end marker. Transport failures are recorded as a text and a code, never raised.
+// A pipe "\\.\pipe\NAME" is the Unix-domain stream socket <working folder>/pipe/NAME.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "hostlink/MessageData.h"
+
+namespace pv {
+
+// The system error codes the client reports (the host product's numbering).
+inline constexpr int32_t ERROR_FILE_NOT_FOUND = 2;
+inline constexpr int32_t ERROR_PATH_NOT_FOUND = 3;
+inline constexpr int32_t ERROR_TOO_MANY_OPEN_FILES = 4;
+inline constexpr int32_t ERROR_ACCESS_DENIED = 5;
+inline constexpr int32_t ERROR_INVALID_HANDLE = 6;
+inline constexpr int32_t ERROR_NOT_ENOUGH_MEMORY = 8;
+inline constexpr int32_t ERROR_INVALID_DATA = 13;
+inline constexpr int32_t ERROR_GEN_FAILURE = 31;
+inline constexpr int32_t ERROR_INVALID_PARAMETER = 87;
+inline constexpr int32_t ERROR_BROKEN_PIPE = 109;
+inline constexpr int32_t ERROR_NO_DATA = 232;
+inline constexpr int32_t WAIT_TIMEOUT = 258;
+
+// Framing limits: pieces of the encoded data on the wire, and the largest answer accepted.
+inline constexpr size_t PipeChunkSize = 65536;
+inline constexpr int64_t MaxAnswerIDLength = 64 * 1024;
+inline constexpr int64_t MaxAnswerDataSize = 64 * 1024 * 1024;
+
+// A read or write on an open pipe that makes no progress for this long fails with WAIT_TIMEOUT.
+inline constexpr uint32_t DefaultIPCNoProgressTimeoutMs = 30000;
+// The limit in force; tests lower it.
+inline std::atomic<uint32_t> IPCNoProgressTimeoutMs{DefaultIPCNoProgressTimeoutMs};
+
+// Test hook: when set, called with the byte count of every framing write of a request
+// (ID length and ID, data size, each data piece). nullptr switches it off.
+void SetPipeWriteObserverForTests(void (*observer)(size_t bytes));
+
+// True for a pipe name that names a socket in the pipe folder: not empty and holding no '/',
+// NUL or "..".
+bool IsValidPipeName(std::string_view name);
+
+// The socket file of a pipe path "\\.\pipe\NAME": <working folder>/pipe/NAME. Empty when the
+// path names no pipe here (another computer, another form, or a name IsValidPipeName refuses).
+std::string PipeSocketFile(const std::string& pipePath);
+
+// One exchange with the host service. Create it, set the server name, run ConnectAndTransact
+// once, read the state, drop it. Belongs to the thread that uses it.
+class TIPCClient {
+ public:
+  TIPCClient();
+  // Disconnects (end marker, close) when still connected.
+  ~TIPCClient();
+  TIPCClient(const TIPCClient&) = delete;
+  TIPCClient& operator=(const TIPCClient&) = delete;
+
+  // Stores the name and rebuilds the pipe path "\\<computer>\pipe\<name>".
+  void SetServerName(const std::string& name);
+
+  // Opens the pipe, waiting up to timeoutMs while it is busy. On failure ErrorDesc/ErrorCode say
+  // why: no such pipe (or a folder that is not private) fails at once, a busy pipe past the
+  // limit gives WAIT_TIMEOUT, a peer of another user (not root) ERROR_ACCESS_DENIED.
+  void Connect(uint32_t timeoutMs);
+
+  // Sends the request in full framing and reads the answer. Returns nullptr when the request
+  // did not go out in full, else the answer object, complete only when Answered() is true.
+  // Each failed step sets its own failure text and code. Exceptions of the message objects
+  // (out of memory) pass through.
+  MessageRef Transact(IMessageData& request);
+
+  // Sends the end marker (a failure is ignored) and closes the pipe; nothing when not connected.
+  void Disconnect();
+
+  // Connect, then Transact when connected, then Disconnect in every case.
+  MessageRef ConnectAndTransact(IMessageData& request, uint32_t timeoutMs);
+
+  // Takes an already connected socket as the open pipe (fuzzing and tests).
+  void AttachHandle(int fd);
+
+  const std::string& PipePath() const { return pipePath_; }
+  const std::string& ErrorDesc() const { return errorDesc_; }
+  int32_t ErrorCode() const { return errorCode_; }
+  const std::string& ServerName() const { return serverName_; }
+  int PipeHandle() const { return pipeHandle_; }
+  bool Connected() const { return connected_; }
+  bool Answered() const { return answered_; }
+  const std::string& ComputerName() const { return computerName_; }
+
+ private:
+  bool Fail(const char* text, int32_t code);
+
+  std::string pipePath_;
+  std::string errorDesc_;
+  int32_t errorCode_ = 0;
+  std::string serverName_;
+  int pipeHandle_ = -1;
+  bool connected_ = false;
+  bool answered_ = false;
+  std::string computerName_ = ".";
+};
+
+}  // namespace pv

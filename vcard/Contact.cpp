@@ -1,0 +1,90 @@
+#include "vcard/Contact.h"
+
+namespace pv {
+
+void TvStrings::SetText(std::string_view text) {
+  std::vector<std::string> lines;
+  size_t start = 0;
+  for (size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (c != '\r' && c != '\n') continue;
+    lines.emplace_back(text.substr(start, i - start));
+    if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
+    start = i + 1;
+  }
+  if (start < text.size()) lines.emplace_back(text.substr(start));
+  lines_.swap(lines);
+}
+
+std::string TvStrings::Text() const {
+  size_t size = 0;
+  for (const auto& line : lines_) size += line.size() + 2;
+  std::string text;
+  text.reserve(size);
+  for (const auto& line : lines_) {
+    text += line;
+    text += "\r\n";
+  }
+  return text;
+}
+
+void TvStrings::Assign(const TvPersistent& source) {
+  if (auto* s = dynamic_cast<const TvStrings*>(&source)) Assign(*s);
+}
+
+void TvEmail::Assign(const TvPersistent& source) {
+  if (auto* s = dynamic_cast<const TvEmail*>(&source)) Assign(*s);
+}
+
+void TvPhone::Assign(const TvPersistent& source) {
+  if (auto* s = dynamic_cast<const TvPhone*>(&source)) Assign(*s);
+}
+
+void TvAddress::Assign(const TvPersistent& source) {
+  if (auto* s = dynamic_cast<const TvAddress*>(&source)) Assign(*s);
+}
+
+void TvGeoLocation::Assign(const TvPersistent& source) {
+  if (auto* s = dynamic_cast<const TvGeoLocation*>(&source)) Assign(*s);
+}
+
+void TvSocialItem::Assign(const TvPersistent& source) {
+  if (auto* s = dynamic_cast<const TvSocialItem*>(&source)) Assign(*s);
+}
+
+void TvContact::Assign(const TvContact& source) {
+  if (&source == this) return;
+  ID = source.ID;
+  FirstName = source.FirstName;
+  LastName = source.LastName;
+  MiddleName = source.MiddleName;
+  NamePrefix = source.NamePrefix;
+  NameSuffix = source.NameSuffix;
+  FullName = source.FullName;
+  NickName = source.NickName;
+  Company = source.Company;
+  JobTitle = source.JobTitle;
+  BirthDay = source.BirthDay;
+  Profession = source.Profession;
+  WebsiteURL = source.WebsiteURL;
+  Emails.Assign(source.Emails);
+  PhoneNumbers.Assign(source.PhoneNumbers);
+  Addresses.Assign(source.Addresses);
+  vCardVersion = source.vCardVersion;
+  Categories.Assign(source.Categories);
+  GeoLocation.Assign(source.GeoLocation);
+  Note.Assign(source.Note);
+  Updated = source.Updated;
+  Source = source.Source;
+  ProdID = source.ProdID;
+  SocialProfile.Assign(source.SocialProfile);
+  SortString = source.SortString;
+  TimeZone = source.TimeZone;
+  ScoreItem = source.ScoreItem;
+}
+
+void TvContact::Assign(const TvPersistent& source) {
+  if (auto* s = dynamic_cast<const TvContact*>(&source)) Assign(*s);
+}
+
+}  // namespace pv

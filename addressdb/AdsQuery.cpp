@@ -2,31 +2,12 @@
 
 #include <sqlite3.h>
 
-#include <cstring>
-
 #include "addressdb/AdsConnection.h"
 #include "addressdb/AdsError.h"
+#include "addressdb/AdsText.h"
 #include "files/AnsiText.h"
 
 namespace pv {
-namespace {
-
-bool IsAscii(const char* p, size_t n) {
-  // Eight bytes at a time: texts of a million rows pass through here.
-  constexpr uint64_t kHighBits = 0x8080808080808080ULL;
-  size_t i = 0;
-  for (; i + 8 <= n; i += 8) {
-    uint64_t word;
-    std::memcpy(&word, p + i, 8);
-    if (word & kHighBits) return false;
-  }
-  for (; i < n; ++i) {
-    if (static_cast<unsigned char>(p[i]) >= 0x80) return false;
-  }
-  return true;
-}
-
-}  // namespace
 
 int32_t TAdsField::AsInteger() const { return Query->AsInteger(Index); }
 std::string TAdsField::AsString() const { return Query->AsString(Index); }
@@ -130,28 +111,32 @@ int32_t TAdsQuery::AsInteger(int index) const {
 }
 
 void TAdsQuery::AsText(int index, std::string& out) const {
-  if (IsNull(index)) {
+  CheckIndex(index);
+  const void* data = nullptr;
+  if (!eof_) {
+    // The pointer first, then the length: the length of the converted form.
+    switch (sqlite3_column_type(stmt_, index)) {
+      case SQLITE_NULL:
+        break;
+      case SQLITE_BLOB:
+        data = sqlite3_column_blob(stmt_, index);
+        break;
+      default:
+        data = sqlite3_column_text(stmt_, index);
+        break;
+    }
+  }
+  if (data == nullptr) {
+    // NULL, the end, an empty blob - or no memory for the text form of a number.
+    sqlite3* db = eof_ ? nullptr : sqlite3_db_handle(stmt_);
+    if (db != nullptr && sqlite3_errcode(db) == SQLITE_NOMEM) {
+      RaiseSqliteError(db, SQLITE_NOMEM, connection_->DatabaseFile());
+    }
     out.clear();
     return;
   }
-  const bool blob = sqlite3_column_type(stmt_, index) == SQLITE_BLOB;
-  // The pointer first, then the length: the length of the converted form.
-  const void* data = blob ? sqlite3_column_blob(stmt_, index) : sqlite3_column_text(stmt_, index);
   const size_t size = static_cast<size_t>(sqlite3_column_bytes(stmt_, index));
-  if (data == nullptr) {
-    sqlite3* db = sqlite3_db_handle(stmt_);
-    if (sqlite3_errcode(db) == SQLITE_NOMEM) {
-      RaiseSqliteError(db, SQLITE_NOMEM, connection_->DatabaseFile());
-    }
-    out.clear();  // an empty blob
-    return;
-  }
-  const char* text = static_cast<const char*>(data);
-  if (IsAscii(text, size)) {
-    out.assign(text, size);
-  } else {
-    out = Utf8ToAnsi(std::string_view(text, size));
-  }
+  AssignUtf8AsAnsi(out, std::string_view(static_cast<const char*>(data), size));
 }
 
 std::string TAdsQuery::AsString(int index) const {

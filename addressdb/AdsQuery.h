@@ -72,7 +72,7 @@ class TAdsQuery {
   // that is not valid UTF-8 is taken byte for byte; numbers give SQLite's text form.
   void AsText(int index, std::string& out) const;
   std::string AsString(int index) const;
-  bool IsNull(int index) const;
+  bool IsNull(int index) const;  // true for NULL and at Eof
 
  private:
   friend class TAdsConnection;

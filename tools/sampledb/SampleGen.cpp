@@ -90,8 +90,9 @@ std::string_view Pick(SampleGenerator& gen, const std::array<std::string_view, N
   return list[gen.Below(N)];
 }
 
-std::string Digits(SampleGenerator& gen, int count) {
-  std::string out;
+// prefix followed by count random digits.
+std::string Digits(SampleGenerator& gen, int count, std::string_view prefix = {}) {
+  std::string out(prefix);
   for (int i = 0; i < count; ++i) out += static_cast<char>('0' + gen.Below(10));
   return out;
 }
@@ -143,7 +144,9 @@ std::string Mail(SampleGenerator& gen, std::string_view first, std::string_view 
 std::string LongPhone(SampleGenerator& gen) {
   const std::string_view area = Pick(gen, kAreaCodes);
   const int subscriber = 8 - static_cast<int>(area.size()) + static_cast<int>(gen.Below(5));
-  return "0" + std::string(area) + Digits(gen, std::max(subscriber, 5));
+  std::string prefix = "0";
+  prefix += area;
+  return Digits(gen, std::max(subscriber, 5), prefix);
 }
 
 // A word of IX that is no contact data: short numbers, numbers with "+" or "-", plain words.
@@ -152,11 +155,11 @@ std::string Noise(SampleGenerator& gen) {
     case 0:
       return Digits(gen, 1 + static_cast<int>(gen.Below(4)));  // short number
     case 1:
-      return "+49" + std::string(Pick(gen, kAreaCodes)) + Digits(gen, 6);
+      return Digits(gen, 6, "+49" + std::string(Pick(gen, kAreaCodes)));
     case 2:
-      return "0" + std::string(Pick(gen, kAreaCodes)) + "-" + Digits(gen, 6);
+      return Digits(gen, 6, "0" + std::string(Pick(gen, kAreaCodes)) + "-");
     case 3:
-      return "0" + Digits(gen, 5 + static_cast<int>(gen.Below(3)));  // 6 to 8 digits
+      return Digits(gen, 5 + static_cast<int>(gen.Below(3)), "0");  // 6 to 8 digits
     case 4:
       return std::to_string(100000 + gen.Below(900000));  // no leading 0
     default:
@@ -325,10 +328,14 @@ std::string SampleGenerator::Stamp(int firstYear, int lastYear) {
   const int year = firstYear + static_cast<int>(Below(lastYear - firstYear + 1));
   const int month = 1 + static_cast<int>(Below(12));
   const int day = 1 + static_cast<int>(Below(DaysIn(year, month)));
+  // One draw per statement: the order of draws inside one call's arguments is not fixed.
+  const int hour = static_cast<int>(Below(24));
+  const int minute = static_cast<int>(Below(60));
+  const int second = static_cast<int>(Below(60));
+  const int millisecond = static_cast<int>(Below(1000));
   char text[80];
-  std::snprintf(text, sizeof text, "%04d%02d%02d %02d%02d%02d%03d", year, month, day,
-                static_cast<int>(Below(24)), static_cast<int>(Below(60)),
-                static_cast<int>(Below(60)), static_cast<int>(Below(1000)));
+  std::snprintf(text, sizeof text, "%04d%02d%02d %02d%02d%02d%03d", year, month, day, hour, minute,
+                second, millisecond);
   return text;
 }
 

@@ -20,15 +20,9 @@ class TzScope {
     tzset();
   }
   ~TzScope() {
-    if (old_) {
-      setenv("TZ", old_->c_str(), 1);
-    } else {
-      unsetenv("TZ");
-    }
+    old_ ? setenv("TZ", old_->c_str(), 1) : unsetenv("TZ");
     tzset();
   }
-  TzScope(const TzScope&) = delete;
-  TzScope& operator=(const TzScope&) = delete;
 
  private:
   std::optional<std::string> old_;

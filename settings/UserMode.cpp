@@ -1,0 +1,199 @@
+#include "settings/UserMode.h"
+
+#include <fcntl.h>
+#include <limits.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <exception>
+#include <mutex>
+
+#include "files/FileUtil.h"
+
+namespace pv {
+namespace {
+
+constexpr size_t kCopyBlock = 61440;
+
+struct SettingsState {
+  std::mutex lock;
+  std::string folder;
+  std::string programFolderOverride;
+} gState;
+
+std::string SettingsFolder() {
+  std::lock_guard<std::mutex> hold(gState.lock);
+  return gState.folder;
+}
+
+// The folder of the running program file, with trailing '/'; empty when it cannot be found.
+std::string ProgramFolder() {
+  {
+    std::lock_guard<std::mutex> hold(gState.lock);
+    if (!gState.programFolderOverride.empty()) return AddBackslash(gState.programFolderOverride);
+  }
+  char path[PATH_MAX];
+  const ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
+  if (n <= 0) return {};
+  const std::string exe(path, static_cast<size_t>(n));
+  const size_t cut = exe.find_last_of(PathDelim);
+  return cut == std::string::npos ? std::string() : exe.substr(0, cut + 1);
+}
+
+class FileHandle {
+ public:
+  explicit FileHandle(int fd) : fd_(fd) {}
+  ~FileHandle() {
+    if (fd_ >= 0) close(fd_);
+  }
+  FileHandle(const FileHandle&) = delete;
+  FileHandle& operator=(const FileHandle&) = delete;
+  int get() const { return fd_; }
+
+ private:
+  int fd_;
+};
+
+// Copies UserMode.INI of the program folder into folder when folder has none. The copy appears
+// whole or not at all; every failure is ignored.
+void CopyFromProgramFolder(const std::string& folder) {
+  const std::string target = AddBackslash(folder) + SettingsFileName;
+  const std::string programFolder = ProgramFolder();
+  if (programFolder.empty()) return;
+  const std::string source = programFolder + SettingsFileName;
+  if (source == target || FileExistsSafe(target) || !FileExistsSafe(source)) return;
+  try {
+    FileHandle in(open(source.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+    struct stat st;
+    if (in.get() < 0 || fstat(in.get(), &st) != 0 || !S_ISREG(st.st_mode)) return;
+    AtomicFileWriter out(target);
+    std::string block(kCopyBlock, '\0');
+    for (;;) {
+      const ssize_t n = read(in.get(), block.data(), block.size());
+      if (n == 0) break;
+      if (n < 0) {
+        if (errno == EINTR) continue;
+        return;  // the writer removes its temporary file
+      }
+      out.Write(std::string_view(block.data(), static_cast<size_t>(n)));
+    }
+    out.Commit();
+  } catch (const std::exception&) {
+  }
+}
+
+std::string QuoteModeString(const std::string& value) {
+  std::string quoted = "\"";
+  for (char c : value) {
+    if (c == '"') quoted += '"';
+    quoted += c;
+  }
+  return quoted + '"';
+}
+
+// A value that begins with a double quote: the text up to the closing quote (or the end), with
+// doubled quotes made single. Any other value unchanged.
+std::string UnquoteModeString(const std::string& value) {
+  if (value.empty() || value.front() != '"') return value;
+  std::string text;
+  for (size_t i = 1; i < value.size(); ++i) {
+    if (value[i] == '"') {
+      if (i + 1 < value.size() && value[i + 1] == '"')
+        ++i;
+      else
+        break;
+    }
+    text += value[i];
+  }
+  return text;
+}
+
+// Opens the settings file, applies put and saves; every failure is swallowed.
+template <class Put>
+void WriteMode(const std::string& folder, Put put) {
+  try {
+    std::unique_ptr<TFastIniFile> ini = OpenSettingsFile(folder);
+    put(*ini);
+    ini->SaveIfModified();
+  } catch (const std::exception&) {
+  }
+}
+
+// The value get reads from the settings file, or def on any failure.
+template <class T, class Get>
+T ReadMode(const std::string& folder, const T& def, Get get) {
+  try {
+    std::unique_ptr<TFastIniFile> ini = OpenSettingsFile(folder);
+    return get(*ini);
+  } catch (const std::exception&) {
+    return def;
+  }
+}
+
+}  // namespace
+
+void SetSettingsFolder(const std::string& folder) {
+  {
+    std::lock_guard<std::mutex> hold(gState.lock);
+    if (folder == gState.folder) return;
+  }
+  if (!folder.empty()) CopyFromProgramFolder(folder);
+  std::lock_guard<std::mutex> hold(gState.lock);
+  gState.folder = folder;
+}
+
+std::unique_ptr<TFastIniFile> OpenSettingsFile(const std::string& folder) {
+  std::string dir = folder.empty() ? SettingsFolder() : folder;
+  if (dir.empty()) dir = ProgramFolder();
+  return std::make_unique<TFastIniFile>(AddBackslash(dir) + SettingsFileName);
+}
+
+bool ReadModeBool(const std::string& key, bool def, const std::string& folder, bool writeBack) {
+  if (key.empty()) return def;
+  const bool value =
+      ReadMode(folder, def, [&](TFastIniFile& ini) { return ini.GetBool(ModeSection, key, def); });
+  if (writeBack) WriteModeBool(key, value, folder);
+  return value;
+}
+
+std::int32_t ReadModeInteger(const std::string& key, std::int32_t def, const std::string& folder,
+                             bool writeBack) {
+  if (key.empty()) return def;
+  const std::int32_t value = ReadMode(
+      folder, def, [&](TFastIniFile& ini) { return ini.GetInteger(ModeSection, key, def); });
+  if (writeBack) WriteModeInteger(key, value, folder);
+  return value;
+}
+
+std::string ReadModeString(const std::string& key, const std::string& def,
+                           const std::string& folder, bool writeBack) {
+  if (key.empty()) return {};
+  const std::string value = UnquoteModeString(ReadMode(
+      folder, def, [&](TFastIniFile& ini) { return ini.GetString(ModeSection, key, def); }));
+  if (writeBack) WriteModeString(key, value, folder);
+  return value;
+}
+
+void WriteModeBool(const std::string& key, bool value, const std::string& folder) {
+  if (key.empty()) return;
+  WriteMode(folder, [&](TFastIniFile& ini) { ini.PutBool(ModeSection, key, value); });
+}
+
+void WriteModeInteger(const std::string& key, std::int32_t value, const std::string& folder) {
+  if (key.empty()) return;
+  WriteMode(folder, [&](TFastIniFile& ini) { ini.PutInteger(ModeSection, key, value); });
+}
+
+void WriteModeString(const std::string& key, const std::string& value, const std::string& folder) {
+  if (key.empty()) return;
+  WriteMode(folder,
+            [&](TFastIniFile& ini) { ini.PutString(ModeSection, key, QuoteModeString(value)); });
+}
+
+void SetProgramFolderForTests(const std::string& folder) {
+  std::lock_guard<std::mutex> hold(gState.lock);
+  gState.programFolderOverride = folder;
+}
+
+}  // namespace pv

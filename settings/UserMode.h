@@ -1,0 +1,49 @@
+// The program's settings in UserMode.INI, section MODE: where the file lives, and accessors that
+// read or write one value each. The accessors never raise: a failed read yields the default, a
+// failed write is dropped and leaves the previous file whole. Each call opens the file anew, so
+// other processes' changes are seen; two writers of one file: the last whole file wins.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "settings/FastIniFile.h"
+
+namespace pv {
+
+inline constexpr const char* SettingsFileName = "UserMode.INI";
+inline constexpr const char* ModeSection = "MODE";
+
+// Remembers the folder (with its trailing '/') for all later accessors. When it changes and the
+// folder has no UserMode.INI yet, one found in the program's folder is copied there first
+// (failures of that copy are ignored). An empty folder forgets the remembered one.
+void SetSettingsFolder(const std::string& folder);
+
+// A new settings file object on <folder>/UserMode.INI; an empty folder means the remembered
+// settings folder, or while none is set, the folder of the program file. No file access yet.
+std::unique_ptr<TFastIniFile> OpenSettingsFile(const std::string& folder = "");
+
+// Read accessors: the value of key in MODE, or def when it is missing, unreadable or the key is
+// empty. With writeBack, the result is then written back through the matching write accessor.
+bool ReadModeBool(const std::string& key, bool def, const std::string& folder = "",
+                  bool writeBack = false);
+std::int32_t ReadModeInteger(const std::string& key, std::int32_t def,
+                             const std::string& folder = "", bool writeBack = false);
+// A stored value in double quotes comes back without them (doubled quotes made single). An empty
+// key gives an empty string.
+std::string ReadModeString(const std::string& key, const std::string& def,
+                           const std::string& folder = "", bool writeBack = false);
+
+// Write accessors: store value under key in MODE; the file is rewritten only when the value
+// changes. An empty key does nothing.
+void WriteModeBool(const std::string& key, bool value, const std::string& folder = "");
+void WriteModeInteger(const std::string& key, std::int32_t value, const std::string& folder = "");
+// Stored in double quotes with inner double quotes doubled, so ";" and outer blanks survive.
+void WriteModeString(const std::string& key, const std::string& value,
+                     const std::string& folder = "");
+
+// Test hook: the folder taken as the program's folder (with trailing '/'); empty for the real one.
+void SetProgramFolderForTests(const std::string& folder);
+
+}  // namespace pv

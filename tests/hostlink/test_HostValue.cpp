@@ -52,12 +52,6 @@ class HostValueTest : public LinkTest {
   std::string dbFolder_ = "/srv/parvela/db \xE4\xF6\xFC";
 };
 
-TEST_F(HostValueTest, DefaultLimits) {
-  EXPECT_EQ(5000u, DefaultIPCConnectTimeoutMs);
-  EXPECT_EQ(3, IPCAttempts);
-  EXPECT_EQ(50, IPCRetryPauseMs);
-}
-
 TEST_F(HostValueTest, ServiceAnswersThenStoppedServiceGivesEmptyAfterThreeAttempts) {
   ExchangeService service(Serving());
   ASSERT_TRUE(service.Running());
@@ -130,11 +124,9 @@ TEST_F(HostValueTest, AnswerWithoutDataIsOneAnsweredAttempt) {
   EXPECT_EQ("", ReadIPCValueOnce("UNKNOWN", service.PipeName(), "", result));
   EXPECT_TRUE(result.Answered);
   EXPECT_EQ("", ReadIPCValueSync("UNKNOWN"));
-  // One request from each call: no retry after an answer.
-  EXPECT_EQ(2u, service.LogLines(2).size());
+  // One request from each call, no retry after an answer.
   std::this_thread::sleep_for(std::chrono::milliseconds(200));
-  EXPECT_EQ((std::vector<std::string>{"COMMAND=UNKNOWN END=yes", "COMMAND=UNKNOWN END=yes"}),
-            service.LogLines());
+  EXPECT_EQ(std::vector<std::string>(2, "COMMAND=UNKNOWN END=yes"), service.LogLines(2));
 }
 
 TEST_F(HostValueTest, RequestBytesOnTheWire) {

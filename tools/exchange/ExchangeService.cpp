@@ -1,7 +1,8 @@
 // pv-exchange-service: a stand-in for the host product's local exchange service. It serves named
 // values over the pipe framing of the host link (a Unix-domain socket in the working folder's
-// private "pipe" folder), publishes its pipe name in the service name file, and on SIGINT or
-// SIGTERM removes both and exits 0. Switches make it misbehave on purpose, for tests.
+// private "pipe" folder), publishes its pipe name in the service name file and prints it on
+// stdout once it serves, and on SIGINT or SIGTERM removes both files and exits 0. Switches make it
+// misbehave on purpose, for tests.
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>

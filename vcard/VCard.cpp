@@ -1,7 +1,10 @@
 #include "vcard/VCard.h"
 
+#include <array>
 #include <charconv>
 #include <cmath>
+#include <cstdint>
+#include <cstring>
 
 #include "files/AnsiText.h"
 #include "vcard/TextEncoding.h"
@@ -40,47 +43,80 @@ constexpr struct {
 
 TvCardVersion Normal(TvCardVersion v) { return v <= vv40 ? v : vvNone; }
 
+// Which escapes each byte is subject to.
+constexpr auto kSpecial = [] {
+  std::array<unsigned char, 256> t{};
+  t['\\'] = t['\r'] = t['\n'] = kBreaks;
+  t[','] = kComma;
+  t[';'] = kSemicolon;
+  t['"'] = kQuote;
+  return t;
+}();
+
+// The first byte at or after i that needs an escape, or the size.
+size_t NextSpecial(std::string_view s, size_t i, unsigned esc) {
+  const auto at = [&](size_t k) { return kSpecial[static_cast<unsigned char>(s[k])]; };
+  // Eight bytes per test: values are short and nearly always need nothing.
+  for (; i + 8 <= s.size(); i += 8) {
+    if (((at(i) | at(i + 1) | at(i + 2) | at(i + 3) | at(i + 4) | at(i + 5) | at(i + 6) |
+          at(i + 7)) &
+         esc) != 0) {
+      break;
+    }
+  }
+  while (i < s.size() && (at(i) & esc) == 0) ++i;
+  return i;
+}
+
 void AppendEscaped(std::string& out, std::string_view s, unsigned esc) {
   if (esc == 0) {
-    out += s;
+    out.append(s);
     return;
   }
   size_t start = 0;
-  for (size_t i = 0; i < s.size(); ++i) {
-    std::string_view rep;
-    size_t skip = 0;
-    switch (s[i]) {
+  for (size_t i = NextSpecial(s, 0, esc); i < s.size(); i = NextSpecial(s, i + 1, esc)) {
+    const char c = s[i];
+    out.append(s.data() + start, i - start);
+    switch (c) {
       case '\\':
-        if (esc & kBreaks) rep = "\\\\";
+        out += "\\\\";
         break;
       case '\r':
-        if (esc & kBreaks) {
-          rep = "\\n";
-          if (i + 1 < s.size() && s[i + 1] == '\n') skip = 1;
-        }
+        out += "\\n";
+        if (i + 1 < s.size() && s[i + 1] == '\n') ++i;
         break;
       case '\n':
-        if (esc & kBreaks) rep = "\\n";
-        break;
-      case ',':
-        if (esc & kComma) rep = "\\,";
-        break;
-      case ';':
-        if (esc & kSemicolon) rep = "\\;";
+        out += "\\n";
         break;
       case '"':
-        if (esc & kQuote) rep = "'";
+        out += '\'';
         break;
-      default:
-        continue;
+      default:  // "," or ";"
+        out += '\\';
+        out += c;
     }
-    if (rep.empty()) continue;
-    out.append(s.substr(start, i - start));
-    out += rep;
-    i += skip;
     start = i + 1;
   }
-  out.append(s.substr(start));
+  out.append(s.data() + start, s.size() - start);
+}
+
+// Windows-1252 to UTF-8 through the code page's byte table; runs of ASCII are copied as they are.
+void AppendUtf8(std::string& out, std::string_view s) {
+  const char* p = s.data();
+  const char* const end = p + s.size();
+  while (p < end) {
+    const char* q = p;
+    for (uint64_t word; end - q >= 8; q += 8) {
+      std::memcpy(&word, q, 8);
+      if (word & 0x8080808080808080u) break;
+    }
+    while (q < end && static_cast<unsigned char>(*q) < 0x80) ++q;
+    out.append(p, static_cast<size_t>(q - p));
+    p = q;
+    while (q < end && static_cast<unsigned char>(*q) >= 0x80) ++q;
+    if (q > p) AppendAnsiAsUtf8(out, std::string_view(p, static_cast<size_t>(q - p)));
+    p = q;
+  }
 }
 
 // A parameter value that cannot end its parameter or line early.
@@ -255,7 +291,7 @@ bool TAdvvCard::WriteContact(TvContact& contact, std::string& out, bool asAnsi) 
   if (asAnsi) {
     out += FCard;
   } else {
-    AppendAnsiAsUtf8(out, FCard);
+    AppendUtf8(out, FCard);
   }
   out += "\r\n";
   ++FWrittenCount;

@@ -59,15 +59,5 @@ TEST(TextEncodingTest, WideToUtf8BufferStaysInsideItsCapacity) {
   EXPECT_EQ(7u, WideToUtf8Buffer(nullptr, 0, u"a\u00FC\u20AC", 3));  // counting only
 }
 
-// The writer converts with a byte table; it must give the bytes of the route through UTF-16.
-TEST(TextEncodingTest, ByteTableMatchesTheUtf16RouteForEveryByte) {
-  for (int c = 0; c < 256; ++c) {
-    const std::string one(1, static_cast<char>(c));
-    std::string viaTable = "x";
-    AppendAnsiAsUtf8(viaTable, one);
-    EXPECT_EQ("x" + WideToUtf8Text(AnsiToUtf16(one)), viaTable) << "byte " << c;
-  }
-}
-
 }  // namespace
 }  // namespace pv

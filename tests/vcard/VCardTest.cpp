@@ -10,6 +10,7 @@
 
 #include "tests/support/TempDir.h"
 #include "tests/vcard/TzScope.h"
+#include "vcard/TextEncoding.h"
 #include "vcard/VCard.h"
 
 namespace pv {
@@ -362,6 +363,23 @@ TEST(VCardFormatTest, Coordinates) {
       {-1.5e20, "-1.5E20"},
   };
   for (const auto& [value, text] : rows) EXPECT_EQ(text, FormatCoordinate(value));
+}
+
+// The writer converts with a byte table; it must give the bytes of the route through UTF-16.
+TEST_F(VCardTest, Utf8OutputIsTheAnsiOutputThroughUtf16) {
+  std::string all;
+  for (int c = 255; c >= 0; --c) all += static_cast<char>(c);
+  for (const TvCardVersion version : {vv21, vv40}) {
+    TvContact& c = card.vContacts.Add();
+    c.vCardVersion = version;
+    c.LastName = all;
+    c.Note.Add("plain ASCII run, longer than eight bytes, then \xFC" + all.substr(100));
+  }
+  std::string ansi, utf8;
+  card.SaveToStream(ansi, true);
+  card.SaveToStream(utf8, false);
+  EXPECT_EQ(WideToUtf8Text(AnsiToUtf16(ansi)), utf8);
+  EXPECT_NE(std::string::npos, utf8.find("then \xC3\xBC"));
 }
 
 TEST_F(VCardTest, HandlerDecidesPerContactAfterTheTextIsBuilt) {

@@ -186,10 +186,9 @@ void TIPCClient::SetServerName(const std::string& name) {
   pipePath_ = "\\\\" + computerName_ + "\\pipe\\" + name;
 }
 
-bool TIPCClient::Fail(const char* text, int32_t code) {
+void TIPCClient::Fail(const char* text, int32_t code) {
   errorDesc_ = text;
   errorCode_ = code;
-  return false;
 }
 
 void TIPCClient::Connect(uint32_t timeoutMs) {

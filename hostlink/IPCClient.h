@@ -92,7 +92,7 @@ class TIPCClient {
   const std::string& ComputerName() const { return computerName_; }
 
  private:
-  bool Fail(const char* text, int32_t code);
+  void Fail(const char* text, int32_t code);
 
   std::string pipePath_;
   std::string errorDesc_;

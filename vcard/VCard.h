@@ -16,10 +16,12 @@ namespace pv {
 // no line folding. In 3.0, 4.0 and version-less cards no value can break its line: backslashes
 // are doubled and line breaks written as "\n" (URL and the social profile's URI keep backslashes
 // and get CR/LF as "%0D"/"%0A"); N and ADR components also escape ";" and ",", FN, ORG, TITLE,
-// ROLE and SOURCE escape ",", ORG escapes ";". Parameter values (SORT-STRING, LABEL, the social
-// profile's type and x-user) are put in double quotes when they hold ";", ":" or ",", and a
-// double quote inside them, which no escape can carry, becomes an apostrophe. 2.1 cards write
-// values as stored, escaping only commas in FN, ORG, TITLE, ROLE and SOURCE. REV is UTC.
+// ROLE and SOURCE escape ",", ORG escapes ";". SORT-STRING and the social profile's type and
+// x-user are put in double quotes when they hold ";", ":" or ","; in them and in the (always
+// quoted) 4.0 LABEL a double quote, which no escape can carry, becomes an apostrophe. 2.1 cards
+// write values as stored, escaping only commas in FN, ORG, TITLE, ROLE and SOURCE. In every
+// version CATEGORIES joins its non-empty entries with ",", escaping "," and "\" inside them.
+// REV is UTC.
 class TAdvvCard {
  public:
   TAdvvCard();

@@ -1,0 +1,141 @@
+#include "export/StrUtils.h"
+
+#include <errno.h>
+#include <sys/random.h>
+
+#include <cstddef>
+#include <random>
+
+#include "files/AnsiText.h"
+
+namespace pv {
+
+namespace {
+
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+// The run that starts at pos: a maximal stretch of digits or of non-digits.
+std::string_view NextRun(std::string_view text, std::size_t& pos) {
+  const std::size_t start = pos;
+  const bool digits = IsDigit(text[pos]);
+  while (pos < text.size() && IsDigit(text[pos]) == digits) ++pos;
+  return text.substr(start, pos - start);
+}
+
+// Value of a digit run of at most 9 digits (the caller checks the length of the whole text).
+long RunValue(std::string_view run) {
+  long value = 0;
+  for (char c : run) value = value * 10 + (c - '0');
+  return value;
+}
+
+int Sign(long v) { return (v > 0) - (v < 0); }
+
+// Fills bytes from the system's random source; std::random_device when that is not available.
+void RandomBytes(unsigned char* bytes, std::size_t count) {
+  std::size_t done = 0;
+  while (done < count) {
+    const ssize_t got = getrandom(bytes + done, count - done, 0);
+    if (got > 0) {
+      done += static_cast<std::size_t>(got);
+    } else if (got < 0 && errno != EINTR) {
+      std::random_device device;
+      for (; done < count; ++done) bytes[done] = static_cast<unsigned char>(device());
+    }
+  }
+}
+
+}  // namespace
+
+void SplitText(std::string_view sep, std::string_view text, std::vector<std::string_view>& pieces) {
+  pieces.clear();
+  if (text.empty()) return;
+  if (sep.empty()) {
+    pieces.push_back(text);
+    return;
+  }
+  std::size_t start = 0;
+  for (std::size_t found = text.find(sep); found != std::string_view::npos;
+       found = text.find(sep, start)) {
+    pieces.push_back(text.substr(start, found - start));
+    start = found + sep.size();
+  }
+  if (start < text.size()) pieces.push_back(text.substr(start));
+}
+
+std::vector<std::string> SplitText(std::string_view sep, std::string_view text) {
+  std::vector<std::string_view> views;
+  SplitText(sep, text, views);
+  return std::vector<std::string>(views.begin(), views.end());
+}
+
+int NaturalCompare(std::string_view a, std::string_view b) {
+  if (AnsiSameText(a, b)) return 0;
+  const bool numeric = a.size() < 10 && b.size() < 10;
+  std::size_t pa = 0;
+  std::size_t pb = 0;
+  int result = 0;
+  while (pa < a.size() && pb < b.size()) {
+    const std::string_view runA = NextRun(a, pa);
+    const std::string_view runB = NextRun(b, pb);
+    if (numeric && IsDigit(runA[0]) && IsDigit(runB[0])) {
+      result = Sign(RunValue(runA) - RunValue(runB));
+    } else {
+      result = AnsiCompareText(runA, runB);
+      result = (result > 0) - (result < 0);
+    }
+    if (result != 0) break;
+  }
+  return result;
+}
+
+void NaturalSort(std::vector<std::string>& list) {
+  QuickSortTexts(list,
+                 [](const std::string& a, const std::string& b) { return NaturalCompare(a, b); });
+}
+
+std::string ReplaceAll(std::string_view text, std::string_view oldPart, std::string_view newPart) {
+  if (oldPart.empty()) return std::string(text);
+  std::string out;
+  out.reserve(text.size());
+  std::size_t start = 0;
+  for (std::size_t found = text.find(oldPart); found != std::string_view::npos;
+       found = text.find(oldPart, start)) {
+    out.append(text.substr(start, found - start));
+    out.append(newPart);
+    start = found + oldPart.size();
+  }
+  out.append(text.substr(start));
+  return out;
+}
+
+std::uint32_t ElfHash(std::string_view text) {
+  std::uint32_t h = 0;
+  for (unsigned char c : text) {
+    h = (h << 4) + c;
+    const std::uint32_t g = h & 0xF0000000u;
+    if (g != 0) h ^= g >> 24;
+    h &= 0x0FFFFFFFu;
+  }
+  return h;
+}
+
+std::string NewGuidText() {
+  unsigned char bytes[16];
+  RandomBytes(bytes, sizeof bytes);
+  bytes[6] = static_cast<unsigned char>((bytes[6] & 0x0F) | 0x40);  // version 4
+  bytes[8] = static_cast<unsigned char>((bytes[8] & 0x3F) | 0x80);  // variant 10xx
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string text;
+  text.reserve(36);
+  for (std::size_t i = 0; i < sizeof bytes; ++i) {
+    if (i == 4 || i == 6 || i == 8 || i == 10) text.push_back('-');
+    text.push_back(kHex[bytes[i] >> 4]);
+    text.push_back(kHex[bytes[i] & 0x0F]);
+  }
+  return text;
+}
+
+std::uint32_t GuidNumber() { return ElfHash(NewGuidText()); }
+
+}  // namespace pv

@@ -1,0 +1,87 @@
+// The change ledger of the export job: which records were exported with which change stamp.
+#include <string>
+
+#include "export/FastCSV.h"
+#include "export/MappedFile.h"
+#include "export/PVAdressJob.h"
+#include "files/FileUtil.h"
+
+namespace pv {
+
+int TTreeItem::Compare(const TBinTreeItem& other) const {
+  const int32_t a = Item.RecordID;
+  const int32_t b = static_cast<const TTreeItem&>(other).Item.RecordID;
+  return a < b ? 1 : (a > b ? -1 : 0);
+}
+
+void TTreeItem::CopyTo(TBinTreeItem& other) const { static_cast<TTreeItem&>(other).Item = Item; }
+
+void TTreeItem::Visit() { static_cast<TPVAdressJob*>(Item.Owner)->LedgerList.push_back(&Item); }
+
+void TPVAdressJob::LoadLedger() {
+  if (LedgerPath.empty() || !FileExistsSafe(LedgerPath)) return;
+  try {
+    TMMF stream(LedgerPath);
+    TCSVReader reader(stream, ',');
+    reader.First();
+    while (!reader.Eof()) {
+      LedgerAdd(StrToIntDef(reader.Field(0), 0), reader.Field(1));
+      reader.Next();
+    }
+  } catch (const std::exception&) {
+    // A damaged ledger keeps the entries read so far.
+  }
+}
+
+void TPVAdressJob::LedgerAdd(int32_t recordId, const std::string& stamp) {
+  if (recordId == 0 || stamp.empty()) return;
+  // Add frees the item when the record number is there already: the first line wins.
+  Ledger->Add(new TTreeItem(TScoreItem{recordId, stamp, false, this}));
+}
+
+bool TPVAdressJob::ContactChanged(int32_t recordId, const std::string& stamp) {
+  TTreeItem probe(TScoreItem{recordId, {}, true, this});
+  if (Ledger->Search(probe)) {
+    TScoreItem& entry = static_cast<TTreeItem*>(Ledger->Founded())->Item;
+    entry.Seen = true;
+    if (entry.ChangeStamp == stamp) return false;
+    entry.ChangeStamp = stamp;
+    return true;
+  }
+  Ledger->Add(new TTreeItem(TScoreItem{recordId, stamp, true, this}));
+  return true;
+}
+
+std::string TPVAdressJob::QuoteText(std::string_view text) {
+  std::string out = "\"";
+  for (const char c : text) {
+    if (c == '"') out += '"';
+    out += c;
+  }
+  return out + '"';
+}
+
+std::string TPVAdressJob::LedgerLine(const TScoreItem& item) {
+  return QuoteText(std::to_string(item.RecordID)) + "," + QuoteText(item.ChangeStamp) + "\r\n";
+}
+
+void TPVAdressJob::SaveLedger() {
+  if (LedgerPath.empty()) return;
+  try {
+    LedgerList.clear();
+    Ledger->Walk();
+    std::string text;
+    text.reserve(LedgerList.size() * 36);
+    for (const TScoreItem* item : LedgerList) {
+      if (item->Seen) text += LedgerLine(*item);
+    }
+    LedgerList.clear();
+    LedgerList.shrink_to_fit();
+    SaveFileAtomic(LedgerPath, text);
+  } catch (const std::exception&) {
+    // Without a ledger the next export of changes writes every contact again.
+  }
+  LedgerList.clear();
+}
+
+}  // namespace pv

@@ -1,0 +1,390 @@
+#include "export/PVAdressJob.h"
+
+#include <clocale>
+#include <condition_variable>
+#include <deque>
+#include <exception>
+#include <mutex>
+#include <thread>
+
+#include "export/StrUtils.h"
+#include "files/AnsiText.h"
+#include "files/FileUtil.h"
+#include "files/Folders.h"
+
+namespace pv {
+namespace {
+
+constexpr const char* kSelect =
+    "Select ID,NName,VName,Abt,IX,adr_42_,Ort,strasse,GR,adr_47_ from Adressen";
+constexpr const char* kProdId = "Parvela";
+constexpr const char* kNoNewData = "Keine neuen Daten.";
+constexpr const char* kZeroStamp = "1899.30.12.00.00.00";
+
+// The text columns handed from the reading thread to the building thread, in this order.
+enum Column { kNName, kVName, kAbt, kIX, kPostCode, kCity, kStreet, kGroups, kStamp, kColumns };
+constexpr const char* kColumnNames[kColumns] = {"NName", "VName",   "Abt", "IX",     "adr_42_",
+                                                "Ort",   "strasse", "GR",  "adr_47_"};
+
+// Rows travel in batches: all texts of a batch in one buffer, each field an (offset, length) pair,
+// so that reading a row costs no allocation.
+struct RowBatch {
+  std::string text;
+  std::vector<uint32_t> fields;  // 2 * kColumns entries per row
+  std::vector<int32_t> ids;
+
+  void Clear() {
+    text.clear();
+    fields.clear();
+    ids.clear();
+  }
+  size_t Rows() const { return ids.size(); }
+  std::string_view Field(size_t row, int column) const {
+    const uint32_t* f = &fields[(row * kColumns + column) * 2];
+    return std::string_view(text).substr(f[0], f[1]);
+  }
+};
+constexpr size_t kBatchRows = 512;
+constexpr size_t kQueueBatches = 16;
+constexpr size_t kWriteChunk = 4 << 20;
+
+// A bounded hand-over of batches from the reader to the builder. Either side may stop it.
+class BatchQueue {
+ public:
+  // Blocks while the queue is full; false when the consumer has stopped.
+  bool Push(std::unique_ptr<RowBatch> batch) {
+    std::unique_lock<std::mutex> hold(lock_);
+    notFull_.wait(hold, [&] { return queue_.size() < kQueueBatches || stopped_; });
+    if (stopped_) return false;
+    queue_.push_back(std::move(batch));
+    notEmpty_.notify_one();
+    return true;
+  }
+  // Blocks while empty; nullptr at the end of data.
+  std::unique_ptr<RowBatch> Pop() {
+    std::unique_lock<std::mutex> hold(lock_);
+    notEmpty_.wait(hold, [&] { return !queue_.empty() || closed_ || stopped_; });
+    if (queue_.empty() || stopped_) return nullptr;
+    auto batch = std::move(queue_.front());
+    queue_.pop_front();
+    notFull_.notify_one();
+    return batch;
+  }
+  // Spent batches go back to the reader so their buffers are reused.
+  void Recycle(std::unique_ptr<RowBatch> batch) {
+    std::lock_guard<std::mutex> hold(lock_);
+    batch->Clear();
+    free_.push_back(std::move(batch));
+  }
+  std::unique_ptr<RowBatch> Fresh() {
+    std::lock_guard<std::mutex> hold(lock_);
+    if (free_.empty()) return std::make_unique<RowBatch>();
+    auto batch = std::move(free_.back());
+    free_.pop_back();
+    return batch;
+  }
+  void Close() {
+    std::lock_guard<std::mutex> hold(lock_);
+    closed_ = true;
+    notEmpty_.notify_all();
+  }
+  void Stop() {
+    std::lock_guard<std::mutex> hold(lock_);
+    stopped_ = true;
+    notEmpty_.notify_all();
+    notFull_.notify_all();
+  }
+
+ private:
+  std::mutex lock_;
+  std::condition_variable notFull_, notEmpty_;
+  std::deque<std::unique_ptr<RowBatch>> queue_;
+  std::vector<std::unique_ptr<RowBatch>> free_;
+  bool closed_ = false;
+  bool stopped_ = false;
+};
+
+bool IsDigits(std::string_view s) {
+  for (const char c : s) {
+    if (c < '0' || c > '9') return false;
+  }
+  return true;
+}
+
+// Inserts s into a list kept sorted ignoring case; false when it holds s already.
+bool AddSortedUnique(std::vector<std::string>& list, std::string_view s) {
+  auto it = list.begin();
+  while (it != list.end() && AnsiCompareText(*it, s) < 0) ++it;
+  if (it != list.end() && AnsiSameText(*it, s)) return false;
+  list.insert(it, std::string(s));
+  return true;
+}
+
+std::string_view Piece(std::string_view s, size_t from, size_t count) {
+  return from < s.size() ? s.substr(from, count) : std::string_view();
+}
+
+void AppendPadded(std::string& out, int v, int width) {
+  char buf[8];
+  for (int i = width - 1; i >= 0; --i, v /= 10) buf[i] = static_cast<char>('0' + v % 10);
+  out.append(buf, static_cast<size_t>(width));
+}
+
+std::string ExtractFileName(const std::string& path) {
+  const size_t cut = path.find_last_of(PathDelim);
+  return cut == std::string::npos ? path : path.substr(cut + 1);
+}
+
+}  // namespace
+
+int StrToIntDef(std::string_view s, int def) {
+  size_t i = 0;
+  while (i < s.size() && static_cast<unsigned char>(s[i]) <= ' ') ++i;
+  bool negative = false;
+  if (i < s.size() && (s[i] == '-' || s[i] == '+')) negative = s[i++] == '-';
+  if (i == s.size()) return def;
+  long long v = 0;
+  for (; i < s.size(); ++i) {
+    if (s[i] < '0' || s[i] > '9') return def;
+    v = v * 10 + (s[i] - '0');
+    if (v > 0x80000000LL) return def;
+  }
+  if (negative) v = -v;
+  return v > 0x7FFFFFFFLL ? def : static_cast<int>(v);
+}
+
+std::string FormatChangeStamp(std::string_view text) {
+  const int y = StrToIntDef(Piece(text, 0, 4), 0), m = StrToIntDef(Piece(text, 4, 2), 0),
+            d = StrToIntDef(Piece(text, 6, 2), 0), h = StrToIntDef(Piece(text, 9, 2), 0),
+            n = StrToIntDef(Piece(text, 11, 2), 0), s = StrToIntDef(Piece(text, 13, 2), 0),
+            ms = StrToIntDef(Piece(text, 15, 3), 0);
+  static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  const bool leap = (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
+  const bool dateOk = y >= 1 && y <= 9999 && m >= 1 && m <= 12 && d >= 1 &&
+                      d <= kDays[m - 1] + (m == 2 && leap ? 1 : 0);
+  const bool timeOk =
+      h >= 0 && h < 24 && n >= 0 && n < 60 && s >= 0 && s < 60 && ms >= 0 && ms < 1000;
+  if (!dateOk || !timeOk) return kZeroStamp;
+  std::string out;
+  out.reserve(19);
+  AppendPadded(out, y, 4);
+  for (const int v : {d, m, h, n, s}) {
+    out += '.';
+    AppendPadded(out, v, 2);
+  }
+  return out;
+}
+
+std::string CompanyName(std::string_view abt) {
+  size_t b = 0, e = abt.size();
+  while (b < e && static_cast<unsigned char>(abt[b]) <= ' ') ++b;
+  while (e > b && static_cast<unsigned char>(abt[e - 1]) <= ' ') --e;
+  std::string s(abt.substr(b, e - b));
+  for (char& c : s) {
+    if (c == '\xAC') c = ' ';
+  }
+  return ReplaceAll(s, "  ", " ");
+}
+
+void ExtractContactData(std::string_view ix, std::vector<std::string>& emails,
+                        std::vector<std::string>& phones) {
+  emails.clear();
+  phones.clear();
+  std::vector<std::string> candidates;
+  // Split at every single blank: neighbouring blanks give empty pieces, which are too short.
+  size_t start = 0;
+  while (start <= ix.size()) {
+    size_t end = ix.find(' ', start);
+    if (end == std::string_view::npos) end = ix.size();
+    const std::string_view piece = ix.substr(start, end - start);
+    start = end + 1;
+    if (piece.size() < 6) continue;
+    if (piece.find('@') != std::string_view::npos) {
+      AddSortedUnique(emails, piece);
+    } else if (piece[0] == '0' && IsDigits(piece)) {
+      AddSortedUnique(candidates, piece);
+    }
+  }
+  for (auto& c : candidates) {
+    if (c.size() > 8) phones.push_back(std::move(c));
+  }
+  NaturalSort(emails);
+  NaturalSort(phones);
+}
+
+std::string FormatCount(long long n) {
+  std::string sep = ".";
+  if (const lconv* lc = std::localeconv();
+      lc != nullptr && lc->thousands_sep != nullptr && lc->thousands_sep[0] != '\0') {
+    sep = Utf8ToAnsi(lc->thousands_sep);
+  }
+  std::string digits = std::to_string(n < 0 ? -n : n);
+  std::string out = n < 0 ? "-" : "";
+  for (size_t i = 0; i < digits.size(); ++i) {
+    if (i > 0 && (digits.size() - i) % 3 == 0) out += sep;
+    out += digits[i];
+  }
+  return out;
+}
+
+// --- the job -------------------------------------------------------------------------------
+
+TPVAdressJob::TPVAdressJob(HWND wnd, std::string outFile, std::string dbPath,
+                           std::string ledgerPath, bool onlyChanges, bool asAnsi)
+    : DBPath(std::move(dbPath)),
+      OutFile(std::move(outFile)),
+      Wnd(wnd),
+      OnlyChanges(onlyChanges),
+      AsAnsi(asAnsi),
+      LedgerPath(std::move(ledgerPath)) {
+  Connection = std::make_unique<TAdsConnection>();
+  Connection->Name = "_" + std::to_string(GuidNumber());
+  Connection->AdsServerTypes = stADS_LOCAL;
+  Query = std::make_unique<TAdsQuery>();
+  Card = std::make_unique<TAdvvCard>();
+  Card->ProdID = kProdId;
+  Card->OnWriteContact = [this](TvContact& c, bool& write) { DoWriteContact(c, write); };
+  Ledger = std::make_unique<TBinTree>();
+}
+
+TPVAdressJob::~TPVAdressJob() {
+  Connection.reset();
+  Query.reset();
+  Card.reset();
+  Ledger.reset();
+}
+
+void TPVAdressJob::DoWriteContact(TvContact& contact, bool& write) {
+  write = ContactChanged(contact.ScoreItem.RecordID, contact.ScoreItem.ChangeStamp);
+}
+
+void TPVAdressJob::Execute() {
+  auto cell = std::make_unique<TResultCell>();
+  bool foreign = false;
+  try {
+    Export();
+    cell->Ok = true;
+  } catch (const std::exception& e) {
+    result_ = e.what();
+  } catch (...) {
+    foreign = true;
+  }
+  cell->Text = result_;
+  TResultCell* raw = cell.release();
+  if (!PostMessage(Wnd, WM_EXPORTDONE, reinterpret_cast<std::uintptr_t>(raw), 0)) delete raw;
+  if (foreign) throw;  // the pool swallows it
+}
+
+// Steps from connecting the share to saving the ledger; any failure ends them where it happens.
+void TPVAdressJob::Export() {
+  result_.clear();
+  ConnectUNCPath(AnsiToWide(DBPath));
+
+  Connection->ConnectPath = DBPath;
+  Connection->Connect();
+  Query->SetConnection(Connection.get());
+  Query->SQL = kSelect;
+  Query->Open();
+  Query->First();
+  const int idColumn = Query->FieldIndex("ID");
+  int columns[kColumns];
+  for (int c = 0; c < kColumns; ++c) columns[c] = Query->FieldIndex(kColumnNames[c]);
+
+  // Reading the table (this thread) overlaps with building and writing the cards (builder).
+  BatchQueue queue;
+  std::exception_ptr builderError;
+  std::unique_ptr<AtomicFileWriter> writer;
+  std::string out;
+  Card->BeginStream();
+
+  std::thread builder([&] {
+    try {
+      if (OnlyChanges) LoadLedger();
+      std::vector<std::string> emails, phones;
+      out.reserve(kWriteChunk + (64 << 10));
+      while (auto batch = queue.Pop()) {
+        for (size_t r = 0; r < batch->Rows(); ++r) {
+          ExtractContactData(batch->Field(r, kIX), emails, phones);
+          if (emails.empty() && phones.empty()) continue;
+          TvContact contact;
+          contact.vCardVersion = vv40;
+          contact.ScoreItem.RecordID = batch->ids[r];
+          contact.ScoreItem.ChangeStamp = FormatChangeStamp(batch->Field(r, kStamp));
+          contact.Categories.SetText(batch->Field(r, kGroups));
+          contact.FirstName = batch->Field(r, kVName);
+          contact.LastName = batch->Field(r, kNName);
+          contact.Company = CompanyName(batch->Field(r, kAbt));
+          TvAddress& adr = contact.Addresses.Add();
+          adr.AddressType = ftWork;
+          adr.Street = batch->Field(r, kStreet);
+          adr.City = batch->Field(r, kCity);
+          adr.PostCode = batch->Field(r, kPostCode);
+          for (auto& e : emails) {
+            TvEmail& item = contact.Emails.Add();
+            item.EmailAddress = std::move(e);
+            item.EmailType = ftWork;
+          }
+          for (auto& p : phones) {
+            TvPhone& item = contact.PhoneNumbers.Add();
+            item.PhoneNumber = std::move(p);
+            item.FieldType = ftWork;
+          }
+          Card->WriteContact(contact, out, AsAnsi);
+          if (out.size() >= kWriteChunk) {
+            if (!writer) writer = std::make_unique<AtomicFileWriter>(OutFile);
+            writer->Write(out);
+            out.clear();
+          }
+        }
+        queue.Recycle(std::move(batch));
+      }
+    } catch (...) {
+      builderError = std::current_exception();
+      queue.Stop();
+    }
+  });
+
+  std::exception_ptr readerError;
+  try {
+    auto batch = queue.Fresh();
+    std::string value;
+    for (; !Query->Eof(); Query->Next()) {
+      batch->ids.push_back(Query->AsInteger(idColumn));
+      for (int c = 0; c < kColumns; ++c) {
+        Query->AsText(columns[c], value);
+        batch->fields.push_back(static_cast<uint32_t>(batch->text.size()));
+        batch->fields.push_back(static_cast<uint32_t>(value.size()));
+        batch->text += value;
+      }
+      if (batch->Rows() == kBatchRows) {
+        if (!queue.Push(std::move(batch))) break;
+        batch = queue.Fresh();
+      }
+    }
+    if (batch->Rows() > 0) queue.Push(std::move(batch));
+  } catch (...) {
+    readerError = std::current_exception();
+    queue.Stop();
+  }
+  queue.Close();
+  builder.join();
+  if (readerError) std::rethrow_exception(readerError);
+  if (builderError) std::rethrow_exception(builderError);
+
+  const int written = Card->WrittenCount();
+  if (written < 1) {
+    result_ = kNoNewData;
+  } else {
+    if (!writer) writer = std::make_unique<AtomicFileWriter>(OutFile);
+    writer->Write(out);
+    writer->Commit();
+    result_ = "<b>" + FormatCount(written) + "</b> Adressen nach <b>" + ExtractFileName(OutFile) +
+              "</b> geschrieben.";
+  }
+  // A full export starts the ledger afresh; it is dropped only now, so that a failed export
+  // leaves the previous one in place.
+  if (!OnlyChanges) DeleteFileRetry(LedgerPath);
+  SaveLedger();
+}
+
+}  // namespace pv

@@ -1,0 +1,2 @@
+#include "app/MainWindow.h"
+namespace pv { int RunMainWindow(QApplication&) { return 2; } }

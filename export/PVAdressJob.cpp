@@ -21,29 +21,59 @@ constexpr const char* kProdId = "Parvela";
 constexpr const char* kNoNewData = "Keine neuen Daten.";
 constexpr const char* kZeroStamp = "1899.30.12.00.00.00";
 
-// The text columns handed from the reading thread to the building thread, in this order.
-enum Column { kNName, kVName, kAbt, kIX, kPostCode, kCity, kStreet, kGroups, kStamp, kColumns };
-constexpr const char* kColumnNames[kColumns] = {"NName", "VName",   "Abt", "IX",     "adr_42_",
-                                                "Ort",   "strasse", "GR",  "adr_47_"};
+// The columns of the statement that become contact fields.
+enum Column { kNName, kVName, kAbt, kPostCode, kCity, kStreet, kGroups, kColumns };
+constexpr const char* kColumnNames[kColumns] = {"NName", "VName",   "Abt", "adr_42_",
+                                                "Ort",   "strasse", "GR"};
 
-// Rows travel in batches: all texts of a batch in one buffer, each field an (offset, length) pair,
-// so that reading a row costs no allocation.
+// The usable records travel from the reading thread to the building thread in batches: all texts
+// of a batch in one buffer, each an (offset, length) pair, so that handing over a record costs no
+// allocation. Per record: ID, e-mail count, phone count, then the pairs of the columns, the change
+// stamp, the e-mail addresses and the phone numbers.
 struct RowBatch {
   std::string text;
-  std::vector<uint32_t> fields;  // 2 * kColumns entries per row
-  std::vector<int32_t> ids;
+  std::vector<uint32_t> meta;
+  std::vector<uint32_t> rowStart;
 
   void Clear() {
     text.clear();
-    fields.clear();
-    ids.clear();
+    meta.clear();
+    rowStart.clear();
   }
-  size_t Rows() const { return ids.size(); }
-  std::string_view Field(size_t row, int column) const {
-    const uint32_t* f = &fields[(row * kColumns + column) * 2];
-    return std::string_view(text).substr(f[0], f[1]);
+  size_t Rows() const { return rowStart.size(); }
+  void BeginRow(int32_t id, size_t emails, size_t phones) {
+    rowStart.push_back(static_cast<uint32_t>(meta.size()));
+    meta.push_back(static_cast<uint32_t>(id));
+    meta.push_back(static_cast<uint32_t>(emails));
+    meta.push_back(static_cast<uint32_t>(phones));
+  }
+  void AddText(std::string_view s) {
+    meta.push_back(static_cast<uint32_t>(text.size()));
+    meta.push_back(static_cast<uint32_t>(s.size()));
+    text += s;
   }
 };
+
+// Read access to one record of a batch.
+class RowView {
+ public:
+  RowView(const RowBatch& b, size_t row) : b_(b), m_(&b.meta[b.rowStart[row]]) {}
+  int32_t Id() const { return static_cast<int32_t>(m_[0]); }
+  size_t Emails() const { return m_[1]; }
+  size_t Phones() const { return m_[2]; }
+  std::string_view Column(int c) const { return Text(c); }
+  std::string_view Stamp() const { return Text(kColumns); }
+  std::string_view Email(size_t i) const { return Text(kColumns + 1 + i); }
+  std::string_view Phone(size_t i) const { return Text(kColumns + 1 + Emails() + i); }
+
+ private:
+  std::string_view Text(size_t i) const {
+    return std::string_view(b_.text).substr(m_[3 + 2 * i], m_[4 + 2 * i]);
+  }
+  const RowBatch& b_;
+  const uint32_t* m_;
+};
+
 constexpr size_t kBatchRows = 512;
 constexpr size_t kQueueBatches = 16;
 constexpr size_t kWriteChunk = 4 << 20;
@@ -130,9 +160,12 @@ void AppendPadded(std::string& out, int v, int width) {
   out.append(buf, static_cast<size_t>(width));
 }
 
-std::string ExtractFileName(const std::string& path) {
+// The file name part of a path, as text for the message box: Windows-1252, with the characters
+// that the message markup would take for its own escaped.
+std::string DisplayFileName(const std::string& path) {
   const size_t cut = path.find_last_of(PathDelim);
-  return cut == std::string::npos ? path : path.substr(cut + 1);
+  const std::string name = Utf8ToAnsi(cut == std::string::npos ? path : path.substr(cut + 1));
+  return ReplaceAll(ReplaceAll(name, "&", "&amp;"), "<", "&lt;");
 }
 
 }  // namespace
@@ -287,10 +320,13 @@ void TPVAdressJob::Export() {
   Query->Open();
   Query->First();
   const int idColumn = Query->FieldIndex("ID");
+  const int ixColumn = Query->FieldIndex("IX");
+  const int stampColumn = Query->FieldIndex("adr_47_");
   int columns[kColumns];
   for (int c = 0; c < kColumns; ++c) columns[c] = Query->FieldIndex(kColumnNames[c]);
 
-  // Reading the table (this thread) overlaps with building and writing the cards (builder).
+  // This thread reads the table and picks the contact data out of each record; the builder thread
+  // fills the contacts, lets the ledger decide and writes the cards, so both cores work.
   BatchQueue queue;
   std::exception_ptr builderError;
   std::unique_ptr<AtomicFileWriter> writer;
@@ -300,33 +336,35 @@ void TPVAdressJob::Export() {
   std::thread builder([&] {
     try {
       if (OnlyChanges) LoadLedger();
-      std::vector<std::string> emails, phones;
       out.reserve(kWriteChunk + (64 << 10));
+      // One contact, filled again for every record, so its memory is reused.
+      TvContact contact;
+      contact.vCardVersion = vv40;
+      contact.Addresses.Resize(1);
+      TvAddress& adr = contact.Addresses[0];
+      adr.AddressType = ftWork;
       while (auto batch = queue.Pop()) {
         for (size_t r = 0; r < batch->Rows(); ++r) {
-          ExtractContactData(batch->Field(r, kIX), emails, phones);
-          if (emails.empty() && phones.empty()) continue;
-          TvContact contact;
-          contact.vCardVersion = vv40;
-          contact.ScoreItem.RecordID = batch->ids[r];
-          contact.ScoreItem.ChangeStamp = FormatChangeStamp(batch->Field(r, kStamp));
-          contact.Categories.SetText(batch->Field(r, kGroups));
-          contact.FirstName = batch->Field(r, kVName);
-          contact.LastName = batch->Field(r, kNName);
-          contact.Company = CompanyName(batch->Field(r, kAbt));
-          TvAddress& adr = contact.Addresses.Add();
-          adr.AddressType = ftWork;
-          adr.Street = batch->Field(r, kStreet);
-          adr.City = batch->Field(r, kCity);
-          adr.PostCode = batch->Field(r, kPostCode);
-          for (auto& e : emails) {
-            TvEmail& item = contact.Emails.Add();
-            item.EmailAddress = std::move(e);
+          const RowView row(*batch, r);
+          contact.ScoreItem.RecordID = row.Id();
+          contact.ScoreItem.ChangeStamp = row.Stamp();
+          contact.Categories.SetText(row.Column(kGroups));
+          contact.FirstName = row.Column(kVName);
+          contact.LastName = row.Column(kNName);
+          contact.Company = row.Column(kAbt);
+          adr.Street = row.Column(kStreet);
+          adr.City = row.Column(kCity);
+          adr.PostCode = row.Column(kPostCode);
+          contact.Emails.Resize(static_cast<int>(row.Emails()));
+          for (size_t i = 0; i < row.Emails(); ++i) {
+            TvEmail& item = contact.Emails[static_cast<int>(i)];
+            item.EmailAddress = row.Email(i);
             item.EmailType = ftWork;
           }
-          for (auto& p : phones) {
-            TvPhone& item = contact.PhoneNumbers.Add();
-            item.PhoneNumber = std::move(p);
+          contact.PhoneNumbers.Resize(static_cast<int>(row.Phones()));
+          for (size_t i = 0; i < row.Phones(); ++i) {
+            TvPhone& item = contact.PhoneNumbers[static_cast<int>(i)];
+            item.PhoneNumber = row.Phone(i);
             item.FieldType = ftWork;
           }
           Card->WriteContact(contact, out, AsAnsi);
@@ -347,15 +385,26 @@ void TPVAdressJob::Export() {
   std::exception_ptr readerError;
   try {
     auto batch = queue.Fresh();
-    std::string value;
+    std::string value, company;
+    std::vector<std::string> emails, phones;
     for (; !Query->Eof(); Query->Next()) {
-      batch->ids.push_back(Query->AsInteger(idColumn));
+      Query->AsText(ixColumn, value);
+      ExtractContactData(value, emails, phones);
+      if (emails.empty() && phones.empty()) continue;  // no contact: never reaches the ledger
+      batch->BeginRow(Query->AsInteger(idColumn), emails.size(), phones.size());
       for (int c = 0; c < kColumns; ++c) {
         Query->AsText(columns[c], value);
-        batch->fields.push_back(static_cast<uint32_t>(batch->text.size()));
-        batch->fields.push_back(static_cast<uint32_t>(value.size()));
-        batch->text += value;
+        if (c == kAbt) {
+          company = CompanyName(value);
+          batch->AddText(company);
+        } else {
+          batch->AddText(value);
+        }
       }
+      Query->AsText(stampColumn, value);
+      batch->AddText(FormatChangeStamp(value));
+      for (const auto& e : emails) batch->AddText(e);
+      for (const auto& p : phones) batch->AddText(p);
       if (batch->Rows() == kBatchRows) {
         if (!queue.Push(std::move(batch))) break;
         batch = queue.Fresh();
@@ -378,7 +427,7 @@ void TPVAdressJob::Export() {
     if (!writer) writer = std::make_unique<AtomicFileWriter>(OutFile);
     writer->Write(out);
     writer->Commit();
-    result_ = "<b>" + FormatCount(written) + "</b> Adressen nach <b>" + ExtractFileName(OutFile) +
+    result_ = "<b>" + FormatCount(written) + "</b> Adressen nach <b>" + DisplayFileName(OutFile) +
               "</b> geschrieben.";
   }
   // A full export starts the ledger afresh; it is dropped only now, so that a failed export

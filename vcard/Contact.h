@@ -120,6 +120,13 @@ class TvCollection : public TvPersistent {
   const Item& operator[](int i) const { return Items(i); }
   int Count() const { return static_cast<int>(items_.size()); }
   void Clear() { items_.clear(); }
+  // Keeps the first n items as they are and drops the rest, or adds items with their defaults up
+  // to n: lets a caller that fills one object again and again reuse its items.
+  void Resize(int n) {
+    if (n < 0) n = 0;
+    while (Count() > n) items_.pop_back();
+    while (Count() < n) Add();
+  }
   OwnerT* GetOwner() const { return owner_; }
 
   void Assign(const TvCollection& source) {

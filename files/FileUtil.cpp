@@ -14,6 +14,7 @@
 #include <mutex>
 #include <thread>
 
+#include "files/AnsiText.h"
 #include "files/Errors.h"
 
 namespace pv {
@@ -24,7 +25,7 @@ bool IsMissingError(int err) { return err == ENOENT || err == ENOTDIR || err == 
 void Pause() { std::this_thread::sleep_for(std::chrono::milliseconds(RetryPauseMs)); }
 
 std::string CannotCreate(const std::string& name, int err) {
-  std::string msg = "Datei " + name + " kann nicht erstellt werden";
+  std::string msg = "Datei " + Utf8ToAnsi(name) + " kann nicht erstellt werden";
   if (err != 0) msg += std::string(" (") + std::strerror(err) + ")";
   return msg;
 }

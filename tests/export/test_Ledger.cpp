@@ -77,13 +77,14 @@ TEST(Ledger, SavingWritesSeenEntriesInRecordOrder) {
 TEST(Ledger, DamagedFilesLoadWhatTheyCanAndNeverCrash) {
   TempDir dir;
   const std::string path = dir / "calc.txt";
+  static const char kBinary[] = "\"1\",\"a\0b\"\r\n\x01\x02\xFF\r\n";
   std::mt19937 random(42);
   std::string garbage(10 << 20, '\0');
   for (char& c : garbage) c = static_cast<char>(random());
   const std::string cases[] = {
       garbage,
       "\"1\",\"ok\"\r\n\"2\",\"open quote\r\n\"3\",\"x\"\r\n",
-      std::string("\"1\",\"a\0b\"\r\n\x01\x02\xFF\r\n", 20),
+      std::string(kBinary, sizeof kBinary - 1),
       "\"",
       "\r\n\r\n\r\n",
       ",,,,\r\n",

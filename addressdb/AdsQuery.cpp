@@ -4,7 +4,6 @@
 
 #include "addressdb/AdsConnection.h"
 #include "addressdb/AdsError.h"
-#include "addressdb/AdsText.h"
 #include "files/AnsiText.h"
 
 namespace pv {

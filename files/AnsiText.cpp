@@ -1,6 +1,7 @@
 #include "files/AnsiText.h"
 
 #include <array>
+#include <cstring>
 
 namespace pv {
 namespace {
@@ -59,16 +60,13 @@ char AnsiOf(char32_t u) {
   return '?';
 }
 
-// Length of the valid UTF-8 sequence at s[i], or 0 when it is not valid UTF-8.
-size_t Utf8SequenceAt(std::string_view s, size_t i, char32_t& cp) {
-  const auto b = [&](size_t k) { return static_cast<unsigned char>(s[i + k]); };
-  const unsigned char c = b(0);
+// The length of the valid multi-byte sequence at s[0] (at most `left` bytes) and its code point;
+// 0 when it is not valid UTF-8 (overlong forms, surrogates and values past U+10FFFF included).
+size_t DecodeSequence(const unsigned char* s, size_t left, char32_t& cp) {
+  const unsigned char c = s[0];
   size_t n;
   char32_t min;
-  if (c < 0x80) {
-    cp = c;
-    return 1;
-  } else if ((c & 0xE0) == 0xC0) {
+  if ((c & 0xE0) == 0xC0) {
     n = 2, cp = c & 0x1F, min = 0x80;
   } else if ((c & 0xF0) == 0xE0) {
     n = 3, cp = c & 0x0F, min = 0x800;
@@ -77,10 +75,10 @@ size_t Utf8SequenceAt(std::string_view s, size_t i, char32_t& cp) {
   } else {
     return 0;
   }
-  if (i + n > s.size()) return 0;
+  if (n > left) return 0;
   for (size_t k = 1; k < n; ++k) {
-    if ((b(k) & 0xC0) != 0x80) return 0;
-    cp = (cp << 6) | (b(k) & 0x3F);
+    if ((s[k] & 0xC0) != 0x80) return 0;
+    cp = (cp << 6) | (s[k] & 0x3F);
   }
   if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
   return n;
@@ -106,21 +104,40 @@ std::string WideToAnsi(std::u16string_view text) {
   return out;
 }
 
-std::string Utf8ToAnsi(std::string_view text) {
-  // Pure ASCII is by far the common case and needs no decoding.
-  size_t i = 0;
-  while (i < text.size() && static_cast<unsigned char>(text[i]) < 0x80) ++i;
-  if (i == text.size()) return std::string(text);
-
-  std::string out(text.substr(0, i));
-  out.reserve(text.size());
-  for (; i < text.size();) {
+void AssignUtf8AsAnsi(std::string& out, std::string_view text) {
+  constexpr uint64_t kHighBits = 0x8080808080808080ULL;
+  const size_t size = text.size();
+  const auto* src = reinterpret_cast<const unsigned char*>(text.data());
+  out.resize(size);  // the 1252 form is never longer than the UTF-8 one
+  char* dst = out.data();
+  size_t i = 0, o = 0;
+  while (i < size) {
+    // Plain ASCII, by far the most common, is copied eight bytes at a time.
+    uint64_t word;
+    if (i + 8 <= size && (std::memcpy(&word, src + i, 8), (word & kHighBits) == 0)) {
+      std::memcpy(dst + o, &word, 8);
+      i += 8, o += 8;
+      continue;
+    }
+    if (src[i] < 0x80) {
+      dst[o++] = static_cast<char>(src[i++]);
+      continue;
+    }
     char32_t cp;
-    const size_t n = Utf8SequenceAt(text, i, cp);
-    if (n == 0) return std::string(text);  // not UTF-8: the bytes are Windows-1252 already
-    out += AnsiOf(cp);
+    const size_t n = DecodeSequence(src + i, size - i, cp);
+    if (n == 0) {
+      out.assign(text);  // not UTF-8: the bytes are Windows-1252 already
+      return;
+    }
+    dst[o++] = AnsiOf(cp);
     i += n;
   }
+  out.resize(o);
+}
+
+std::string Utf8ToAnsi(std::string_view text) {
+  std::string out;
+  AssignUtf8AsAnsi(out, text);
   return out;
 }
 

@@ -16,6 +16,7 @@
 
 #include "export/WorkerThreadPool.h"
 #include "files/AnsiText.h"
+#include "files/FileUtil.h"
 #include "widgets/HTMLMarkup.h"
 #include "widgets/HTMLShell.h"
 #include "widgets/HTMLabel.h"
@@ -82,24 +83,6 @@ QLabel* MakeIcon(QWidget* parent, QStyle::StandardPixmap icon) {
   l->setGeometry(5, 5, 24, 24);
   l->setPixmap(parent->style()->standardIcon(icon).pixmap(24, 24));
   return l;
-}
-
-// The lines of text, split at CR LF, CR or LF; a break at the very end adds no empty line.
-std::vector<std::string> SplitLines(std::string_view text) {
-  std::vector<std::string> lines;
-  std::string line;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const char c = text[i];
-    if (c != '\r' && c != '\n') {
-      line += c;
-      continue;
-    }
-    if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
-    lines.push_back(std::move(line));
-    line.clear();
-  }
-  if (!line.empty()) lines.push_back(std::move(line));
-  return lines;
 }
 
 struct CaseTables {

@@ -1,20 +1,10 @@
 #include "vcard/Contact.h"
 
+#include "files/FileUtil.h"
+
 namespace pv {
 
-void TvStrings::SetText(std::string_view text) {
-  std::vector<std::string> lines;
-  size_t start = 0;
-  for (size_t i = 0; i < text.size(); ++i) {
-    const char c = text[i];
-    if (c != '\r' && c != '\n') continue;
-    lines.emplace_back(text.substr(start, i - start));
-    if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
-    start = i + 1;
-  }
-  if (start < text.size()) lines.emplace_back(text.substr(start));
-  lines_.swap(lines);
-}
+void TvStrings::SetText(std::string_view text) { lines_ = SplitLines(text); }
 
 std::string TvStrings::Text() const {
   size_t size = 0;

@@ -11,6 +11,7 @@
 #include <QToolTip>
 
 #include "files/AnsiText.h"
+#include "files/FileUtil.h"
 #include "widgets/HTMLMarkup.h"
 #include "widgets/HTMLShell.h"
 
@@ -23,23 +24,6 @@ constexpr int kGradientBands = 64;
 const QPoint kAnchorHintOffset(10, -10);
 constexpr int kSmallIcon = 16;
 constexpr int kLargeIcon = 32;
-
-std::vector<std::string> SplitLines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::string line;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const char c = text[i];
-    if (c != '\r' && c != '\n') {
-      line += c;
-      continue;
-    }
-    if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
-    lines.push_back(std::move(line));
-    line.clear();
-  }
-  if (!line.empty()) lines.push_back(std::move(line));
-  return lines;
-}
 
 void DrawBevel(QPainter& p, QRect r, TBevelCut cut, int width, const QPalette& palette) {
   if (cut == TBevelCut::bvNone || cut == TBevelCut::bvSpace) return;

@@ -19,9 +19,6 @@ class TBalloonTip;
 class TCircularProgress;
 class THTMLabel;
 
-// The label's text: one line of markup, Windows-1252.
-extern const char* const kMainLabelText;
-
 class TMainWindow : public QWidget, public TMainView {
   Q_OBJECT
 
@@ -61,7 +58,6 @@ class TMainWindow : public QWidget, public TMainView {
 
  protected:
   bool eventFilter(QObject* watched, QEvent* e) override;
-  void keyPressEvent(QKeyEvent* e) override;
   void showEvent(QShowEvent* e) override;
   void closeEvent(QCloseEvent* e) override;
 
@@ -72,7 +68,6 @@ class TMainWindow : public QWidget, public TMainView {
   bool FormKeyDown(int key);
 
   std::unique_ptr<TMainFrm> FFrm;
-  bool FCreated = false;  // FormCreate ran through
   bool FClosing = false;  // Close() asked for the end of the run
   bool FClosed = false;
 };

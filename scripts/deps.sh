@@ -10,6 +10,7 @@ packages=(
   clang libclang-rt-dev
   python3 python3-vobject
   xvfb xauth fonts-dejavu-core
+  xdotool imagemagick
 )
 
 missing=()

@@ -20,6 +20,8 @@
 namespace pv {
 namespace {
 
+constexpr long long kWritebackChunk = 8 << 20;
+
 bool IsMissingError(int err) { return err == ENOENT || err == ENOTDIR || err == ENAMETOOLONG; }
 
 void Pause() { std::this_thread::sleep_for(std::chrono::milliseconds(RetryPauseMs)); }
@@ -149,14 +151,7 @@ std::string ReadWholeFile(const std::string& name) {
 
 std::vector<std::string> SplitLines(std::string_view text) {
   std::vector<std::string> lines;
-  size_t start = 0;
-  for (size_t i = 0; i < text.size(); ++i) {
-    if (text[i] != '\r' && text[i] != '\n') continue;
-    lines.emplace_back(text.substr(start, i - start));
-    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
-    start = i + 1;
-  }
-  if (start < text.size()) lines.emplace_back(text.substr(start));
+  ForEachLine(text, [&lines](std::string_view line) { lines.emplace_back(line); });
   return lines;
 }
 
@@ -210,8 +205,7 @@ void AtomicFileWriter::Write(std::string_view data) {
   if (fd_ < 0) throw EFCreateError(CannotCreate(name_, EBADF));
   long long limit = InjectedLimit(name_);
   if (limit >= 0) {
-    const off_t written = lseek(fd_, 0, SEEK_CUR);
-    limit -= written;
+    limit -= written_;
     if (limit < static_cast<long long>(data.size())) {
       if (limit > 0) Write(data.substr(0, static_cast<size_t>(limit)));
       Fail(ENOSPC);
@@ -224,6 +218,13 @@ void AtomicFileWriter::Write(std::string_view data) {
       Fail(errno);
     }
     data.remove_prefix(static_cast<size_t>(n));
+    written_ += n;
+  }
+  // Start writing the data to disk now, in the background, so that Commit's flush finds little
+  // left to do.
+  if (written_ - flushed_ >= kWritebackChunk) {
+    sync_file_range(fd_, flushed_, written_ - flushed_, SYNC_FILE_RANGE_WRITE);
+    flushed_ = written_;
   }
 }
 

@@ -41,7 +41,22 @@ bool DeleteFileRetry(const std::string& name);
 // list as it was. Retried like DeleteFileRetry; the 100th failure raises EFCreateError.
 void LoadListRetry(std::vector<std::string>& list, const std::string& name);
 
-// The lines of a text: LF, CR LF or CR ends a line; a final line break gives no empty last line.
+// Calls fn(line) for each line of a text: LF, CR LF or CR ends a line; a final line break gives
+// no empty last line. The lines are views into text.
+template <class Fn>
+void ForEachLine(std::string_view text, Fn fn) {
+  size_t start = 0;
+  for (size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (c != '\r' && c != '\n') continue;
+    fn(text.substr(start, i - start));
+    if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
+    start = i + 1;
+  }
+  if (start < text.size()) fn(text.substr(start));
+}
+
+// The lines of a text, as ForEachLine finds them.
 std::vector<std::string> SplitLines(std::string_view text);
 
 // The whole file, or raises EFCreateError "Datei %s kann nicht geöffnet werden".
@@ -70,6 +85,8 @@ class AtomicFileWriter {
   std::string name_;
   std::string temp_;
   int fd_ = -1;
+  long long written_ = 0;  // bytes written so far
+  long long flushed_ = 0;  // bytes handed to the disk's writeback
 };
 
 // Test hook: when set, writes through SaveFileAtomic/AtomicFileWriter whose target name ends with

@@ -33,10 +33,10 @@ void TPVAdressJob::LoadLedger() {
   }
 }
 
-void TPVAdressJob::LedgerAdd(int32_t recordId, const std::string& stamp) {
+void TPVAdressJob::LedgerAdd(int32_t recordId, std::string stamp) {
   if (recordId == 0 || stamp.empty()) return;
   // Add frees the item when the record number is there already: the first line wins.
-  Ledger->Add(new TTreeItem(TScoreItem{recordId, stamp, false, this}));
+  Ledger->Add(new TTreeItem(TScoreItem{recordId, std::move(stamp), false, this}));
 }
 
 bool TPVAdressJob::ContactChanged(int32_t recordId, const std::string& stamp) {
@@ -52,17 +52,36 @@ bool TPVAdressJob::ContactChanged(int32_t recordId, const std::string& stamp) {
   return true;
 }
 
-std::string TPVAdressJob::QuoteText(std::string_view text) {
-  std::string out = "\"";
+namespace {
+
+void AppendQuoted(std::string& out, std::string_view text) {
+  out += '"';
   for (const char c : text) {
     if (c == '"') out += '"';
     out += c;
   }
-  return out + '"';
+  out += '"';
+}
+
+void AppendLedgerLine(std::string& out, const TScoreItem& item) {
+  AppendQuoted(out, std::to_string(item.RecordID));
+  out += ',';
+  AppendQuoted(out, item.ChangeStamp);
+  out += "\r\n";
+}
+
+}  // namespace
+
+std::string TPVAdressJob::QuoteText(std::string_view text) {
+  std::string out;
+  AppendQuoted(out, text);
+  return out;
 }
 
 std::string TPVAdressJob::LedgerLine(const TScoreItem& item) {
-  return QuoteText(std::to_string(item.RecordID)) + "," + QuoteText(item.ChangeStamp) + "\r\n";
+  std::string line;
+  AppendLedgerLine(line, item);
+  return line;
 }
 
 void TPVAdressJob::SaveLedger() {
@@ -73,7 +92,7 @@ void TPVAdressJob::SaveLedger() {
     std::string text;
     text.reserve(LedgerList.size() * 36);
     for (const TScoreItem* item : LedgerList) {
-      if (item->Seen) text += LedgerLine(*item);
+      if (item->Seen) AppendLedgerLine(text, *item);
     }
     LedgerList.clear();
     LedgerList.shrink_to_fit();

@@ -28,8 +28,8 @@ constexpr const char* kColumnNames[kColumns] = {"NName", "VName",   "Abt", "adr_
 
 // The usable records travel from the reading thread to the building thread in batches: all texts
 // of a batch in one buffer, each an (offset, length) pair, so that handing over a record costs no
-// allocation. Per record: ID, e-mail count, phone count, then the pairs of the columns, the change
-// stamp, the e-mail addresses and the phone numbers.
+// allocation. Per record: ID, e-mail count, phone count, then the pairs of the columns, adr_47_,
+// the e-mail addresses and the phone numbers.
 struct RowBatch {
   std::string text;
   std::vector<uint32_t> meta;
@@ -76,15 +76,19 @@ class RowView {
 
 constexpr size_t kBatchRows = 512;
 constexpr size_t kQueueBatches = 16;
+constexpr size_t kQueueBatchesAhead = 2048;  // about a million records
 constexpr size_t kWriteChunk = 4 << 20;
 
-// A bounded hand-over of batches from the reader to the builder. Either side may stop it.
+// A bounded hand-over of batches from the reader to the builder. Either side may stop it. While
+// the builder still loads the ledger the reader may run further ahead, so that both work at once.
 class BatchQueue {
  public:
   // Blocks while the queue is full; false when the consumer has stopped.
   bool Push(std::unique_ptr<RowBatch> batch) {
     std::unique_lock<std::mutex> hold(lock_);
-    notFull_.wait(hold, [&] { return queue_.size() < kQueueBatches || stopped_; });
+    notFull_.wait(hold, [&] {
+      return queue_.size() < (consuming_ ? kQueueBatches : kQueueBatchesAhead) || stopped_;
+    });
     if (stopped_) return false;
     queue_.push_back(std::move(batch));
     notEmpty_.notify_one();
@@ -93,6 +97,7 @@ class BatchQueue {
   // Blocks while empty; nullptr at the end of data.
   std::unique_ptr<RowBatch> Pop() {
     std::unique_lock<std::mutex> hold(lock_);
+    consuming_ = true;
     notEmpty_.wait(hold, [&] { return !queue_.empty() || closed_ || stopped_; });
     if (queue_.empty() || stopped_) return nullptr;
     auto batch = std::move(queue_.front());
@@ -132,6 +137,39 @@ class BatchQueue {
   std::vector<std::unique_ptr<RowBatch>> free_;
   bool closed_ = false;
   bool stopped_ = false;
+  bool consuming_ = false;  // the builder has started taking batches
+};
+
+// Finished pieces of the file travel back from the builder to the reading thread, which writes
+// them between its batches: the builder has the larger share of the work.
+class ChunkQueue {
+ public:
+  void Push(std::string& chunk) {
+    std::lock_guard<std::mutex> hold(lock_);
+    full_.push_back(std::move(chunk));
+    chunk.clear();
+    if (!spare_.empty()) {
+      chunk.swap(spare_.back());
+      spare_.pop_back();
+    }
+  }
+  // The oldest finished chunk; false when there is none.
+  bool TryPop(std::string& chunk) {
+    std::lock_guard<std::mutex> hold(lock_);
+    if (full_.empty()) return false;
+    if (chunk.capacity() > 0) {
+      chunk.clear();
+      spare_.push_back(std::move(chunk));
+    }
+    chunk = std::move(full_.front());
+    full_.pop_front();
+    return true;
+  }
+
+ private:
+  std::mutex lock_;
+  std::deque<std::string> full_;
+  std::vector<std::string> spare_;
 };
 
 bool IsDigits(std::string_view s) {
@@ -142,22 +180,16 @@ bool IsDigits(std::string_view s) {
 }
 
 // Inserts s into a list kept sorted ignoring case; false when it holds s already.
-bool AddSortedUnique(std::vector<std::string>& list, std::string_view s) {
+bool AddSortedUnique(std::vector<std::string_view>& list, std::string_view s) {
   auto it = list.begin();
   while (it != list.end() && AnsiCompareText(*it, s) < 0) ++it;
   if (it != list.end() && AnsiSameText(*it, s)) return false;
-  list.insert(it, std::string(s));
+  list.insert(it, s);
   return true;
 }
 
 std::string_view Piece(std::string_view s, size_t from, size_t count) {
   return from < s.size() ? s.substr(from, count) : std::string_view();
-}
-
-void AppendPadded(std::string& out, int v, int width) {
-  char buf[8];
-  for (int i = width - 1; i >= 0; --i, v /= 10) buf[i] = static_cast<char>('0' + v % 10);
-  out.append(buf, static_cast<size_t>(width));
 }
 
 // The file name part of a path, as text for the message box: Windows-1252, with the characters
@@ -186,11 +218,24 @@ int StrToIntDef(std::string_view s, int def) {
   return v > 0x7FFFFFFFLL ? def : static_cast<int>(v);
 }
 
-std::string FormatChangeStamp(std::string_view text) {
-  const int y = StrToIntDef(Piece(text, 0, 4), 0), m = StrToIntDef(Piece(text, 4, 2), 0),
-            d = StrToIntDef(Piece(text, 6, 2), 0), h = StrToIntDef(Piece(text, 9, 2), 0),
-            n = StrToIntDef(Piece(text, 11, 2), 0), s = StrToIntDef(Piece(text, 13, 2), 0),
-            ms = StrToIntDef(Piece(text, 15, 3), 0);
+namespace {
+
+constexpr size_t kStampSize = 19;  // "yyyy.dd.mm.hh.nn.ss"
+
+// FormatChangeStamp into a buffer of the caller's.
+std::string_view FormatChangeStampTo(char (&out)[kStampSize], std::string_view text) {
+  // A piece of plain digits (the usual case) is read directly; anything else as StrToIntDef does.
+  const auto number = [text](size_t from, size_t count) {
+    const std::string_view piece = Piece(text, from, count);
+    int v = 0;
+    for (const char c : piece) {
+      if (c < '0' || c > '9') return StrToIntDef(piece, 0);
+      v = v * 10 + (c - '0');
+    }
+    return v;
+  };
+  const int y = number(0, 4), m = number(4, 2), d = number(6, 2), h = number(9, 2),
+            n = number(11, 2), s = number(13, 2), ms = number(15, 3);
   static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
   const bool leap = (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
   const bool dateOk = y >= 1 && y <= 9999 && m >= 1 && m <= 12 && d >= 1 &&
@@ -198,14 +243,24 @@ std::string FormatChangeStamp(std::string_view text) {
   const bool timeOk =
       h >= 0 && h < 24 && n >= 0 && n < 60 && s >= 0 && s < 60 && ms >= 0 && ms < 1000;
   if (!dateOk || !timeOk) return kZeroStamp;
-  std::string out;
-  out.reserve(19);
-  AppendPadded(out, y, 4);
+  const auto put = [&out](size_t at, int v, int width) {
+    for (int i = width - 1; i >= 0; --i, v /= 10) out[at + i] = static_cast<char>('0' + v % 10);
+  };
+  put(0, y, 4);
+  size_t at = 4;
   for (const int v : {d, m, h, n, s}) {
-    out += '.';
-    AppendPadded(out, v, 2);
+    out[at] = '.';
+    put(at + 1, v, 2);
+    at += 3;
   }
-  return out;
+  return std::string_view(out, kStampSize);
+}
+
+}  // namespace
+
+std::string FormatChangeStamp(std::string_view text) {
+  char out[kStampSize];
+  return std::string(FormatChangeStampTo(out, text));
 }
 
 std::string CompanyName(std::string_view abt) {
@@ -219,11 +274,11 @@ std::string CompanyName(std::string_view abt) {
   return ReplaceAll(s, "  ", " ");
 }
 
-void ExtractContactData(std::string_view ix, std::vector<std::string>& emails,
-                        std::vector<std::string>& phones) {
+void ExtractContactData(std::string_view ix, std::vector<std::string_view>& emails,
+                        std::vector<std::string_view>& phones) {
   emails.clear();
   phones.clear();
-  std::vector<std::string> candidates;
+  // Candidates are collected in phones, then the short ones are dropped in place.
   // Split at every single blank: neighbouring blanks give empty pieces, which are too short.
   size_t start = 0;
   while (start <= ix.size()) {
@@ -235,12 +290,10 @@ void ExtractContactData(std::string_view ix, std::vector<std::string>& emails,
     if (piece.find('@') != std::string_view::npos) {
       AddSortedUnique(emails, piece);
     } else if (piece[0] == '0' && IsDigits(piece)) {
-      AddSortedUnique(candidates, piece);
+      AddSortedUnique(phones, piece);
     }
   }
-  for (auto& c : candidates) {
-    if (c.size() > 8) phones.push_back(std::move(c));
-  }
+  std::erase_if(phones, [](std::string_view c) { return c.size() <= 8; });
   NaturalSort(emails);
   NaturalSort(phones);
 }
@@ -329,8 +382,18 @@ void TPVAdressJob::Export() {
   // fills the contacts, lets the ledger decide and writes the cards, so both cores work.
   BatchQueue queue;
   std::exception_ptr builderError;
-  std::unique_ptr<AtomicFileWriter> writer;
+  ChunkQueue chunks;
+  std::unique_ptr<AtomicFileWriter> writer;  // created with the first written card
   std::string out;
+  // Writes the finished chunks; on the reading thread while it runs, then on this one. The
+  // buffer of a written chunk goes back to the builder for the next one.
+  std::string chunk;
+  const auto writeChunks = [&] {
+    while (chunks.TryPop(chunk)) {
+      if (!writer) writer = std::make_unique<AtomicFileWriter>(OutFile);
+      writer->Write(chunk);
+    }
+  };
   Card->BeginStream();
 
   std::thread builder([&] {
@@ -343,15 +406,16 @@ void TPVAdressJob::Export() {
       contact.Addresses.Resize(1);
       TvAddress& adr = contact.Addresses[0];
       adr.AddressType = ftWork;
+      char stamp[kStampSize];
       while (auto batch = queue.Pop()) {
         for (size_t r = 0; r < batch->Rows(); ++r) {
           const RowView row(*batch, r);
           contact.ScoreItem.RecordID = row.Id();
-          contact.ScoreItem.ChangeStamp = row.Stamp();
+          contact.ScoreItem.ChangeStamp = FormatChangeStampTo(stamp, row.Stamp());
           contact.Categories.SetText(row.Column(kGroups));
           contact.FirstName = row.Column(kVName);
           contact.LastName = row.Column(kNName);
-          contact.Company = row.Column(kAbt);
+          contact.Company = CompanyName(row.Column(kAbt));
           adr.Street = row.Column(kStreet);
           adr.City = row.Column(kCity);
           adr.PostCode = row.Column(kPostCode);
@@ -369,9 +433,8 @@ void TPVAdressJob::Export() {
           }
           Card->WriteContact(contact, out, AsAnsi);
           if (out.size() >= kWriteChunk) {
-            if (!writer) writer = std::make_unique<AtomicFileWriter>(OutFile);
-            writer->Write(out);
-            out.clear();
+            chunks.Push(out);
+            out.reserve(kWriteChunk + (64 << 10));
           }
         }
         queue.Recycle(std::move(batch));
@@ -385,29 +448,25 @@ void TPVAdressJob::Export() {
   std::exception_ptr readerError;
   try {
     auto batch = queue.Fresh();
-    std::string value, company;
-    std::vector<std::string> emails, phones;
+    std::string ix, value;
+    std::vector<std::string_view> emails, phones;  // views into ix
     for (; !Query->Eof(); Query->Next()) {
-      Query->AsText(ixColumn, value);
-      ExtractContactData(value, emails, phones);
+      Query->AsText(ixColumn, ix);
+      ExtractContactData(ix, emails, phones);
       if (emails.empty() && phones.empty()) continue;  // no contact: never reaches the ledger
       batch->BeginRow(Query->AsInteger(idColumn), emails.size(), phones.size());
       for (int c = 0; c < kColumns; ++c) {
         Query->AsText(columns[c], value);
-        if (c == kAbt) {
-          company = CompanyName(value);
-          batch->AddText(company);
-        } else {
-          batch->AddText(value);
-        }
+        batch->AddText(value);
       }
       Query->AsText(stampColumn, value);
-      batch->AddText(FormatChangeStamp(value));
+      batch->AddText(value);
       for (const auto& e : emails) batch->AddText(e);
       for (const auto& p : phones) batch->AddText(p);
       if (batch->Rows() == kBatchRows) {
         if (!queue.Push(std::move(batch))) break;
         batch = queue.Fresh();
+        writeChunks();
       }
     }
     if (batch->Rows() > 0) queue.Push(std::move(batch));
@@ -424,6 +483,7 @@ void TPVAdressJob::Export() {
   if (written < 1) {
     result_ = kNoNewData;
   } else {
+    writeChunks();
     if (!writer) writer = std::make_unique<AtomicFileWriter>(OutFile);
     writer->Write(out);
     writer->Commit();

@@ -45,7 +45,7 @@ class TPVAdressJob : public TWorkerThreadJob {
   // The change ledger (file "calc.txt": one "id","stamp" line per record, ascending).
   // LoadLedger and SaveLedger swallow every failure; SaveLedger replaces the file atomically.
   void LoadLedger();
-  void LedgerAdd(int32_t recordId, const std::string& stamp);
+  void LedgerAdd(int32_t recordId, std::string stamp);
   // True when the record must be written (new, or stamp changed); marks it seen in the ledger.
   bool ContactChanged(int32_t recordId, const std::string& stamp);
   void SaveLedger();
@@ -85,9 +85,10 @@ std::string FormatChangeStamp(std::string_view text);
 // pair of blanks made one (one pass, left to right).
 std::string CompanyName(std::string_view abt);
 
-// The e-mail addresses and phone numbers in IX, each list naturally sorted.
-void ExtractContactData(std::string_view ix, std::vector<std::string>& emails,
-                        std::vector<std::string>& phones);
+// The e-mail addresses and phone numbers in IX, each list naturally sorted; the entries are views
+// into ix. The lists are cleared first (and reuse their memory).
+void ExtractContactData(std::string_view ix, std::vector<std::string_view>& emails,
+                        std::vector<std::string_view>& phones);
 
 // The decimal integer in s (leading blanks and a sign allowed), or def when s is not one or does
 // not fit 32 bits.

@@ -94,6 +94,10 @@ void NaturalSort(std::vector<std::string>& list) {
                  [](const std::string& a, const std::string& b) { return NaturalCompare(a, b); });
 }
 
+void NaturalSort(std::vector<std::string_view>& list) {
+  QuickSortTexts(list, [](std::string_view a, std::string_view b) { return NaturalCompare(a, b); });
+}
+
 std::string ReplaceAll(std::string_view text, std::string_view oldPart, std::string_view newPart) {
   if (oldPart.empty()) return std::string(text);
   std::string out;

@@ -28,12 +28,13 @@ int NaturalCompare(std::string_view a, std::string_view b);
 
 // Sorts list ascending with NaturalCompare (entries that compare equal end in no defined order).
 void NaturalSort(std::vector<std::string>& list);
+void NaturalSort(std::vector<std::string_view>& list);
 
 // Quick sort around the middle element with compare(a, b) returning <0, 0 or >0. Every index stays
 // in range and the sort ends even when compare is not a consistent order; recursion depth is
 // logarithmic (the larger part is handled by the loop).
-template <class Compare>
-void QuickSortTexts(std::vector<std::string>& list, Compare compare);
+template <class Text, class Compare>
+void QuickSortTexts(std::vector<Text>& list, Compare compare);
 
 // text with every occurrence of oldPart replaced by newPart, scanning left to right without
 // overlaps; inserted text is not scanned again. An empty oldPart changes nothing.
@@ -52,9 +53,8 @@ std::uint32_t GuidNumber();
 namespace detail {
 
 // Sorts list[l..r]; recurses into the smaller part and loops over the larger one.
-template <class Compare>
-void QuickSortRange(std::vector<std::string>& list, std::ptrdiff_t l, std::ptrdiff_t r,
-                    Compare& compare) {
+template <class Text, class Compare>
+void QuickSortRange(std::vector<Text>& list, std::ptrdiff_t l, std::ptrdiff_t r, Compare& compare) {
   while (l < r) {
     std::ptrdiff_t i = l;
     std::ptrdiff_t j = r;
@@ -89,8 +89,8 @@ void QuickSortRange(std::vector<std::string>& list, std::ptrdiff_t l, std::ptrdi
 
 }  // namespace detail
 
-template <class Compare>
-void QuickSortTexts(std::vector<std::string>& list, Compare compare) {
+template <class Text, class Compare>
+void QuickSortTexts(std::vector<Text>& list, Compare compare) {
   if (list.size() < 2) return;
   detail::QuickSortRange(list, 0, static_cast<std::ptrdiff_t>(list.size()) - 1, compare);
 }

@@ -4,7 +4,15 @@
 
 namespace pv {
 
-void TvStrings::SetText(std::string_view text) { lines_ = SplitLines(text); }
+void TvStrings::SetText(std::string_view text) {
+  // The existing strings are refilled, so that their memory is reused.
+  size_t count = 0;
+  ForEachLine(text, [&](std::string_view line) {
+    if (count == lines_.size()) lines_.emplace_back();
+    lines_[count++].assign(line);
+  });
+  lines_.resize(count);
+}
 
 std::string TvStrings::Text() const {
   size_t size = 0;

@@ -24,12 +24,12 @@ TEST(JobHelpers, ContactDataFromIX) {
       {"0301234567 030123456 0201234567", {}, {"0201234567", "030123456", "0301234567"}},
       {"", {}, {}},
   };
-  Texts emails, phones;
+  std::vector<std::string_view> emails, phones;
   for (const auto& c : cases) {
     SCOPED_TRACE(c.ix);
     ExtractContactData(c.ix, emails, phones);
-    EXPECT_EQ(emails, c.emails);
-    EXPECT_EQ(phones, c.phones);
+    EXPECT_EQ(Texts(emails.begin(), emails.end()), c.emails);
+    EXPECT_EQ(Texts(phones.begin(), phones.end()), c.phones);
   }
 }
 

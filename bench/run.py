@@ -30,8 +30,7 @@ def measure(cmd, env=None, stdout=subprocess.DEVNULL):
     return wall, usage.ru_utime + usage.ru_stime, usage.ru_maxrss / 1024.0
 
 
-def median_of(runs, cmd, **kw):
-    results = [measure(cmd, **kw) for _ in range(runs)]
+def medians(results):
     return tuple(statistics.median(r[i] for r in results) for i in range(3))
 
 
@@ -59,12 +58,16 @@ def main():
             subprocess.run([maker, db, str(n), "--seed", "1"], check=True, stdout=subprocess.DEVNULL)
         out = os.path.join(data, "s%d.vcf" % n)
         ledger = os.path.join(db, "vCard.Export/calc.txt")
-        full = median_of(runs, [program, "AUTO", db, out], env=env)
-        with open(os.devnull, "wb") as null:
-            read = median_of(runs, ["sqlite3", "-csv", os.path.join(db, "Parvela.sqlite"), STATEMENT],
-                             stdout=null)
         subprocess.run([job, db, out + ".job", ledger, "full"], check=True, stdout=subprocess.DEVNULL)
-        changes = median_of(runs, [job, db, out + ".job", ledger, "changes"])
+        # The three commands take turns, so that a change in the machine's load hits all alike.
+        full, read, changes = [], [], []
+        for _ in range(runs):
+            full.append(measure([program, "AUTO", db, out], env=env))
+            with open(os.devnull, "wb") as null:
+                read.append(measure(["sqlite3", "-csv", os.path.join(db, "Parvela.sqlite"), STATEMENT],
+                                    stdout=null))
+            changes.append(measure([job, db, out + ".job", ledger, "changes"]))
+        full, read, changes = medians(full), medians(read), medians(changes)
         with open(ledger, "rb") as f:
             lines = sum(1 for _ in f)
         rows[n] = (full, read, changes, lines)

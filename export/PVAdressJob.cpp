@@ -324,7 +324,7 @@ TPVAdressJob::TPVAdressJob(HWND wnd, std::string outFile, std::string dbPath,
       AsAnsi(asAnsi),
       LedgerPath(std::move(ledgerPath)) {
   Connection = std::make_unique<TAdsConnection>();
-  Connection->Name = "_" + std::to_string(GuidNumber());
+  Connection->Name.append(1, '_').append(std::to_string(GuidNumber()));
   Connection->AdsServerTypes = stADS_LOCAL;
   Query = std::make_unique<TAdsQuery>();
   Card = std::make_unique<TAdvvCard>();

@@ -54,7 +54,7 @@ bool TAutoResetEvent::WaitFor(std::chrono::milliseconds timeout) {
 std::size_t TAutoResetEvent::WaitAny(std::initializer_list<TAutoResetEvent*> events) {
   assert(events.size() > 0);
   TEventLock& lock = *(*events.begin())->lock_;
-  for (const TAutoResetEvent* e : events) assert(e->lock_.get() == &lock);
+  for ([[maybe_unused]] const TAutoResetEvent* e : events) assert(e->lock_.get() == &lock);
   std::unique_lock<std::mutex> guard(lock.Mutex);
   for (;;) {
     std::size_t index = 0;

@@ -384,7 +384,7 @@ TSectionItem* TIniItems::FindSection(std::string_view name, bool create) {
   if (!FLines.empty() && !IsEmptyLine(FLines.back())) Append(TIniLine{});
   TIniLine header;
   header.Kind = TIniLineKind::Section;
-  header.Text = "[" + std::string(name) + "]";
+  header.Text.append(1, '[').append(name).append(1, ']');
   Append(std::move(header));
   RegisterSection(Count() - 1);
   return FLastSection = FSections.back().get();

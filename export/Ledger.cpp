@@ -1,4 +1,9 @@
 // The change ledger of the export job: which records were exported with which change stamp.
+#include <sys/mman.h>
+
+#include <cstdlib>
+#include <mutex>
+#include <new>
 #include <string>
 
 #include "export/FastCSV.h"
@@ -7,6 +12,66 @@
 #include "files/FileUtil.h"
 
 namespace pv {
+namespace {
+
+// Ledger entries come by the hundred thousand: they are carved from 2 MiB blocks that the system
+// may back with huge pages, which saves a page fault per few entries, and freed entries are kept
+// for the next ones. The blocks live as long as the process.
+class TreeItemPool {
+ public:
+  void* Allocate() {
+    std::lock_guard<std::mutex> hold(lock_);
+    if (free_ != nullptr) {
+      void* p = free_;
+      free_ = *static_cast<void**>(p);
+      return p;
+    }
+    if (next_ == end_) {
+      void* block = std::aligned_alloc(kBlock, kBlock);
+      if (block == nullptr) throw std::bad_alloc();
+      madvise(block, kBlock, MADV_HUGEPAGE);
+      next_ = static_cast<char*>(block);
+      end_ = next_ + kBlock / kSlot * kSlot;
+    }
+    void* p = next_;
+    next_ += kSlot;
+    return p;
+  }
+  void Free(void* p) {
+    std::lock_guard<std::mutex> hold(lock_);
+    *static_cast<void**>(p) = free_;
+    free_ = p;
+  }
+  static constexpr size_t kSlot =
+      (sizeof(TTreeItem) + alignof(TTreeItem) - 1) / alignof(TTreeItem) * alignof(TTreeItem);
+
+ private:
+  static constexpr size_t kBlock = 2 << 20;
+  std::mutex lock_;
+  void* free_ = nullptr;
+  char* next_ = nullptr;
+  char* end_ = nullptr;
+};
+
+TreeItemPool& Pool() {
+  static TreeItemPool* pool = new TreeItemPool;  // never destroyed: items may outlive statics
+  return *pool;
+}
+
+}  // namespace
+
+void* TTreeItem::operator new(size_t size) {
+  return size == TreeItemPool::kSlot || size == sizeof(TTreeItem) ? Pool().Allocate()
+                                                                  : ::operator new(size);
+}
+
+void TTreeItem::operator delete(void* p, size_t size) {
+  if (size == TreeItemPool::kSlot || size == sizeof(TTreeItem)) {
+    Pool().Free(p);
+  } else {
+    ::operator delete(p);
+  }
+}
 
 int TTreeItem::Compare(const TBinTreeItem& other) const {
   const int32_t a = Item.RecordID;
@@ -36,12 +101,19 @@ void TPVAdressJob::LoadLedger() {
 void TPVAdressJob::LedgerAdd(int32_t recordId, std::string stamp) {
   if (recordId == 0 || stamp.empty()) return;
   // Add frees the item when the record number is there already: the first line wins.
-  Ledger->Add(new TTreeItem(TScoreItem{recordId, std::move(stamp), false, this}));
+  if (Ledger->Add(new TTreeItem(TScoreItem{recordId, std::move(stamp), false, this})))
+    NoteLedgerKey(recordId);
+}
+
+void TPVAdressJob::NoteLedgerKey(int32_t recordId) {
+  if (!hasLedgerKeys_ || recordId > maxLedgerKey_) maxLedgerKey_ = recordId;
+  hasLedgerKeys_ = true;
 }
 
 bool TPVAdressJob::ContactChanged(int32_t recordId, const std::string& stamp) {
+  // Records mostly come in ascending order: a number above every key cannot be in the tree.
   TTreeItem probe(TScoreItem{recordId, {}, true, this});
-  if (Ledger->Search(probe)) {
+  if ((hasLedgerKeys_ && recordId <= maxLedgerKey_) && Ledger->Search(probe)) {
     TScoreItem& entry = static_cast<TTreeItem*>(Ledger->Founded())->Item;
     entry.Seen = true;
     if (entry.ChangeStamp == stamp) return false;
@@ -49,6 +121,7 @@ bool TPVAdressJob::ContactChanged(int32_t recordId, const std::string& stamp) {
     return true;
   }
   Ledger->Add(new TTreeItem(TScoreItem{recordId, stamp, true, this}));
+  NoteLedgerKey(recordId);
   return true;
 }
 

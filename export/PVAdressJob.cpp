@@ -28,8 +28,8 @@ constexpr const char* kColumnNames[kColumns] = {"NName", "VName",   "Abt", "adr_
 
 // The usable records travel from the reading thread to the building thread in batches: all texts
 // of a batch in one buffer, each an (offset, length) pair, so that handing over a record costs no
-// allocation. Per record: ID, e-mail count, phone count, then the pairs of the columns, adr_47_,
-// the e-mail addresses and the phone numbers.
+// allocation. Per record: ID, e-mail count, phone count, then the pairs of the columns (Abt already
+// made the company name), the change stamp, the e-mail addresses and the phone numbers.
 struct RowBatch {
   std::string text;
   std::vector<uint32_t> meta;
@@ -138,38 +138,6 @@ class BatchQueue {
   bool closed_ = false;
   bool stopped_ = false;
   bool consuming_ = false;  // the builder has started taking batches
-};
-
-// Finished pieces of the file travel back from the builder to the reading thread, which writes
-// them between its batches: the builder has the larger share of the work.
-class ChunkQueue {
- public:
-  void Push(std::string& chunk) {
-    std::lock_guard<std::mutex> hold(lock_);
-    full_.push_back(std::move(chunk));
-    chunk.clear();
-    if (!spare_.empty()) {
-      chunk.swap(spare_.back());
-      spare_.pop_back();
-    }
-  }
-  // The oldest finished chunk; false when there is none.
-  bool TryPop(std::string& chunk) {
-    std::lock_guard<std::mutex> hold(lock_);
-    if (full_.empty()) return false;
-    if (chunk.capacity() > 0) {
-      chunk.clear();
-      spare_.push_back(std::move(chunk));
-    }
-    chunk = std::move(full_.front());
-    full_.pop_front();
-    return true;
-  }
-
- private:
-  std::mutex lock_;
-  std::deque<std::string> full_;
-  std::vector<std::string> spare_;
 };
 
 bool IsDigits(std::string_view s) {
@@ -379,21 +347,12 @@ void TPVAdressJob::Export() {
   for (int c = 0; c < kColumns; ++c) columns[c] = Query->FieldIndex(kColumnNames[c]);
 
   // This thread reads the table and picks the contact data out of each record; the builder thread
-  // fills the contacts, lets the ledger decide and writes the cards, so both cores work.
+  // fills the contacts, lets the ledger decide and writes the cards into the file in pieces, so
+  // both cores work.
   BatchQueue queue;
   std::exception_ptr builderError;
-  ChunkQueue chunks;
   std::unique_ptr<AtomicFileWriter> writer;  // created with the first written card
   std::string out;
-  // Writes the finished chunks; on the reading thread while it runs, then on this one. The
-  // buffer of a written chunk goes back to the builder for the next one.
-  std::string chunk;
-  const auto writeChunks = [&] {
-    while (chunks.TryPop(chunk)) {
-      if (!writer) writer = std::make_unique<AtomicFileWriter>(OutFile);
-      writer->Write(chunk);
-    }
-  };
   Card->BeginStream();
 
   std::thread builder([&] {
@@ -406,16 +365,15 @@ void TPVAdressJob::Export() {
       contact.Addresses.Resize(1);
       TvAddress& adr = contact.Addresses[0];
       adr.AddressType = ftWork;
-      char stamp[kStampSize];
       while (auto batch = queue.Pop()) {
         for (size_t r = 0; r < batch->Rows(); ++r) {
           const RowView row(*batch, r);
           contact.ScoreItem.RecordID = row.Id();
-          contact.ScoreItem.ChangeStamp = FormatChangeStampTo(stamp, row.Stamp());
+          contact.ScoreItem.ChangeStamp = row.Stamp();
           contact.Categories.SetText(row.Column(kGroups));
           contact.FirstName = row.Column(kVName);
           contact.LastName = row.Column(kNName);
-          contact.Company = CompanyName(row.Column(kAbt));
+          contact.Company = row.Column(kAbt);
           adr.Street = row.Column(kStreet);
           adr.City = row.Column(kCity);
           adr.PostCode = row.Column(kPostCode);
@@ -433,8 +391,9 @@ void TPVAdressJob::Export() {
           }
           Card->WriteContact(contact, out, AsAnsi);
           if (out.size() >= kWriteChunk) {
-            chunks.Push(out);
-            out.reserve(kWriteChunk + (64 << 10));
+            if (!writer) writer = std::make_unique<AtomicFileWriter>(OutFile);
+            writer->Write(out);
+            out.clear();
           }
         }
         queue.Recycle(std::move(batch));
@@ -457,16 +416,20 @@ void TPVAdressJob::Export() {
       batch->BeginRow(Query->AsInteger(idColumn), emails.size(), phones.size());
       for (int c = 0; c < kColumns; ++c) {
         Query->AsText(columns[c], value);
-        batch->AddText(value);
+        if (c == kAbt) {
+          batch->AddText(CompanyName(value));
+        } else {
+          batch->AddText(value);
+        }
       }
       Query->AsText(stampColumn, value);
-      batch->AddText(value);
+      char stamp[kStampSize];
+      batch->AddText(FormatChangeStampTo(stamp, value));
       for (const auto& e : emails) batch->AddText(e);
       for (const auto& p : phones) batch->AddText(p);
       if (batch->Rows() == kBatchRows) {
         if (!queue.Push(std::move(batch))) break;
         batch = queue.Fresh();
-        writeChunks();
       }
     }
     if (batch->Rows() > 0) queue.Push(std::move(batch));
@@ -483,7 +446,6 @@ void TPVAdressJob::Export() {
   if (written < 1) {
     result_ = kNoNewData;
   } else {
-    writeChunks();
     if (!writer) writer = std::make_unique<AtomicFileWriter>(OutFile);
     writer->Write(out);
     writer->Commit();

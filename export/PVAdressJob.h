@@ -24,6 +24,10 @@ class TPVAdressJob;
 class TTreeItem : public TBinTreeItem {
  public:
   explicit TTreeItem(const TScoreItem& item) : Item(item) {}
+  explicit TTreeItem(TScoreItem&& item) : Item(std::move(item)) {}
+  // Ledger entries are many and small: they come from a pool of large blocks.
+  static void* operator new(size_t size);
+  static void operator delete(void* p, size_t size);
   int Compare(const TBinTreeItem& other) const override;
   void CopyTo(TBinTreeItem& other) const override;
   void Visit() override;
@@ -72,7 +76,12 @@ class TPVAdressJob : public TWorkerThreadJob {
 
  private:
   void Export();
+  void NoteLedgerKey(int32_t recordId);
   std::string result_;
+  // The largest record number in Ledger (when it holds any): lets ContactChanged skip the search
+  // for a number above it.
+  int32_t maxLedgerKey_ = 0;
+  bool hasLedgerKeys_ = false;
 };
 
 // Helpers of the job, exposed for tests.

@@ -109,7 +109,7 @@ int32_t TAdsQuery::AsInteger(int index) const {
   return static_cast<int32_t>(static_cast<uint32_t>(value));
 }
 
-void TAdsQuery::AsText(int index, std::string& out) const {
+std::string_view TAdsQuery::RawText(int index) const {
   CheckIndex(index);
   const void* data = nullptr;
   if (!eof_) {
@@ -131,12 +131,13 @@ void TAdsQuery::AsText(int index, std::string& out) const {
     if (db != nullptr && sqlite3_errcode(db) == SQLITE_NOMEM) {
       RaiseSqliteError(db, SQLITE_NOMEM, connection_->DatabaseFile());
     }
-    out.clear();
-    return;
+    return {};
   }
   const size_t size = static_cast<size_t>(sqlite3_column_bytes(stmt_, index));
-  AssignUtf8AsAnsi(out, std::string_view(static_cast<const char*>(data), size));
+  return std::string_view(static_cast<const char*>(data), size);
 }
+
+void TAdsQuery::AsText(int index, std::string& out) const { AssignUtf8AsAnsi(out, RawText(index)); }
 
 std::string TAdsQuery::AsString(int index) const {
   std::string out;

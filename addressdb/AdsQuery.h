@@ -71,6 +71,9 @@ class TAdsQuery {
   // text; valid UTF-8 is decoded (characters outside the code page become '?'); text or a blob
   // that is not valid UTF-8 is taken byte for byte; numbers give SQLite's text form.
   void AsText(int index, std::string& out) const;
+  // The value's bytes as stored (UTF-8 text, a blob's bytes, a number's text form; empty for
+  // NULL), without conversion. Valid until the cursor moves.
+  std::string_view RawText(int index) const;
   std::string AsString(int index) const;
   bool IsNull(int index) const;  // true for NULL and at Eof
 

@@ -111,20 +111,9 @@ int32_t TAdsQuery::AsInteger(int index) const {
 
 std::string_view TAdsQuery::RawText(int index) const {
   CheckIndex(index);
-  const void* data = nullptr;
-  if (!eof_) {
-    // The pointer first, then the length: the length of the converted form.
-    switch (sqlite3_column_type(stmt_, index)) {
-      case SQLITE_NULL:
-        break;
-      case SQLITE_BLOB:
-        data = sqlite3_column_blob(stmt_, index);
-        break;
-      default:
-        data = sqlite3_column_text(stmt_, index);
-        break;
-    }
-  }
+  // The pointer first, then the length: the length of the text form. A blob's bytes come as they
+  // are stored, NULL as no pointer.
+  const void* data = eof_ ? nullptr : sqlite3_column_text(stmt_, index);
   if (data == nullptr) {
     // NULL, the end, an empty blob - or no memory for the text form of a number.
     sqlite3* db = eof_ ? nullptr : sqlite3_db_handle(stmt_);

@@ -52,6 +52,13 @@ struct RowBatch {
     meta.push_back(static_cast<uint32_t>(s.size()));
     text += s;
   }
+  // Adds UTF-8 text from the database as Windows-1252, converted straight into the buffer.
+  void AddConverted(std::string_view utf8) {
+    const size_t start = text.size();
+    AppendUtf8AsAnsi(text, utf8);
+    meta.push_back(static_cast<uint32_t>(start));
+    meta.push_back(static_cast<uint32_t>(text.size() - start));
+  }
 };
 
 // Read access to one record of a batch.
@@ -415,11 +422,11 @@ void TPVAdressJob::Export() {
       if (emails.empty() && phones.empty()) continue;  // no contact: never reaches the ledger
       batch->BeginRow(Query->AsInteger(idColumn), emails.size(), phones.size());
       for (int c = 0; c < kColumns; ++c) {
-        Query->AsText(columns[c], value);
         if (c == kAbt) {
+          Query->AsText(columns[c], value);
           batch->AddText(CompanyName(value));
         } else {
-          batch->AddText(value);
+          batch->AddConverted(Query->RawText(columns[c]));
         }
       }
       Query->AsText(stampColumn, value);

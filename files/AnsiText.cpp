@@ -104,12 +104,13 @@ std::string WideToAnsi(std::u16string_view text) {
   return out;
 }
 
-void AssignUtf8AsAnsi(std::string& out, std::string_view text) {
+void AppendUtf8AsAnsi(std::string& out, std::string_view text) {
   constexpr uint64_t kHighBits = 0x8080808080808080ULL;
   const size_t size = text.size();
   const auto* src = reinterpret_cast<const unsigned char*>(text.data());
-  out.resize(size);  // the 1252 form is never longer than the UTF-8 one
-  char* dst = out.data();
+  const size_t start = out.size();
+  out.resize(start + size);  // the 1252 form is never longer than the UTF-8 one
+  char* dst = out.data() + start;
   size_t i = 0, o = 0;
   while (i < size) {
     // Plain ASCII, by far the most common, is copied eight bytes at a time.
@@ -126,13 +127,20 @@ void AssignUtf8AsAnsi(std::string& out, std::string_view text) {
     char32_t cp;
     const size_t n = DecodeSequence(src + i, size - i, cp);
     if (n == 0) {
-      out.assign(text);  // not UTF-8: the bytes are Windows-1252 already
+      // Not UTF-8: the bytes are Windows-1252 already.
+      out.resize(start);
+      out.append(text);
       return;
     }
     dst[o++] = AnsiOf(cp);
     i += n;
   }
-  out.resize(o);
+  out.resize(start + o);
+}
+
+void AssignUtf8AsAnsi(std::string& out, std::string_view text) {
+  out.clear();
+  AppendUtf8AsAnsi(out, text);
 }
 
 std::string Utf8ToAnsi(std::string_view text) {

@@ -21,8 +21,10 @@ std::string WideToAnsi(std::u16string_view text);
 // UTF-8 to Windows-1252. Valid UTF-8 is decoded (characters outside the code page become '?');
 // text that is not valid UTF-8 is taken byte for byte as Windows-1252 already.
 std::string Utf8ToAnsi(std::string_view text);
-// The same into out, reusing its memory (for readers that convert field after field).
+// The same into out, reusing its memory (for readers that convert field after field), or
+// appended to what out holds.
 void AssignUtf8AsAnsi(std::string& out, std::string_view text);
+void AppendUtf8AsAnsi(std::string& out, std::string_view text);
 
 // Appends the UTF-8 form of Windows-1252 text to out (one to three bytes per input byte).
 void AppendAnsiAsUtf8(std::string& out, std::string_view text);

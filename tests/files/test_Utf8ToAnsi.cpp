@@ -84,6 +84,8 @@ TEST(Utf8ToAnsi, AgreesWithAPlainDecoderOnRandomBytes) {
     }
     AssignUtf8AsAnsi(out, text);
     ASSERT_EQ(out, ReferenceUtf8ToAnsi(text)) << testing::PrintToString(text);
+    AppendUtf8AsAnsi(out, text);  // appending keeps what was there
+    ASSERT_EQ(out, ReferenceUtf8ToAnsi(text) + ReferenceUtf8ToAnsi(text));
   }
 }
 

@@ -92,6 +92,15 @@ std::string AddBackslash(const std::string& path) {
   return path + PathDelim;
 }
 
+std::string ExtractFilePath(const std::string& path) {
+  const size_t cut = path.find_last_of(PathDelim);
+  return cut == std::string::npos ? std::string() : path.substr(0, cut + 1);
+}
+
+std::string ExtractFileName(const std::string& path) {
+  return path.substr(ExtractFilePath(path).size());
+}
+
 std::string RemoveBackslash(const std::string& path) {
   if (!path.empty() && path.back() == PathDelim) return path.substr(0, path.size() - 1);
   return path;
@@ -103,8 +112,7 @@ bool ForceFoldersMode(const std::string& folder, mode_t mode) {
   if (folder.empty()) throw EInOutError("Verzeichnis kann nicht erstellt werden", 3);
   const std::string dir = RemoveBackslash(folder);
   if (dir.size() < 3 || DirectoryExistsSafe(dir, true)) return true;
-  const size_t cut = dir.find_last_of(PathDelim);
-  const std::string parent = cut == std::string::npos ? std::string() : dir.substr(0, cut + 1);
+  const std::string parent = ExtractFilePath(dir);
   if (parent == dir) return true;
   return ForceFoldersMode(parent, mode) && (mkdir(dir.c_str(), mode) == 0 || errno == EEXIST);
 }
@@ -244,9 +252,8 @@ void AtomicFileWriter::Commit() {
     throw EFCreateError(CannotCreate(name_, err));
   }
   // Make the rename itself durable.
-  const size_t cut = name_.find_last_of(PathDelim);
-  const std::string dir = cut == std::string::npos ? "." : (cut == 0 ? "/" : name_.substr(0, cut));
-  const int dfd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  const std::string folder = ExtractFilePath(name_);
+  const int dfd = open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (dfd >= 0) {
     fsync(dfd);
     close(dfd);

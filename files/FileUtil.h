@@ -23,6 +23,12 @@ bool DirectoryExistsSafe(const std::string& name, bool followLink = true);
 // The path with one trailing delimiter; empty stays empty, a path ending in '/' stays as it is.
 std::string AddBackslash(const std::string& path);
 
+// The folder part of a path, up to and including its last delimiter; empty when it has none.
+std::string ExtractFilePath(const std::string& path);
+
+// The part of a path after its last delimiter (the whole path when it has none).
+std::string ExtractFileName(const std::string& path);
+
 // The path without one trailing delimiter (only the last one is removed).
 std::string RemoveBackslash(const std::string& path);
 

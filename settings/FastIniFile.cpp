@@ -616,8 +616,8 @@ void TFastIniFile::PutString(std::string_view section, std::string_view key,
 void TFastIniFile::SaveIfModified() {
   if (!FModified) return;
   try {
-    const size_t cut = FileName().find_last_of(PathDelim);
-    if (cut != std::string::npos && cut > 0) ForceFolders(FileName().substr(0, cut + 1));
+    const std::string folder = ExtractFilePath(FileName());
+    if (!folder.empty()) ForceFolders(folder);
     FIniItems.SaveToFile(FileName());
   } catch (...) {
     FSaveFailed = true;

@@ -36,9 +36,7 @@ std::string ProgramFolder() {
   char path[PATH_MAX];
   const ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
   if (n <= 0) return {};
-  const std::string exe(path, static_cast<size_t>(n));
-  const size_t cut = exe.find_last_of(PathDelim);
-  return cut == std::string::npos ? std::string() : exe.substr(0, cut + 1);
+  return ExtractFilePath(std::string(path, static_cast<size_t>(n)));
 }
 
 class FileHandle {

@@ -32,6 +32,21 @@ TEST(FileUtil, AddAndRemoveBackslash) {
   }
 }
 
+TEST(FileUtil, PathAndNameParts) {
+  struct Case {
+    std::string in, path, name;
+  } cases[] = {{"/a/b.vcf", "/a/", "b.vcf"},
+               {"b.vcf", "", "b.vcf"},
+               {"/x", "/", "x"},
+               {"a/b/", "a/b/", ""},
+               {"", "", ""}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.in);
+    EXPECT_EQ(ExtractFilePath(c.in), c.path);
+    EXPECT_EQ(ExtractFileName(c.in), c.name);
+  }
+}
+
 TEST(FileUtil, ExistenceTestsTellFilesFoldersAndLinksApart) {
   TempDir dir;
   WriteFile(dir / "f", "x");

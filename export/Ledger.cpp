@@ -145,12 +145,6 @@ void AppendLedgerLine(std::string& out, const TScoreItem& item) {
 
 }  // namespace
 
-std::string TPVAdressJob::QuoteText(std::string_view text) {
-  std::string out;
-  AppendQuoted(out, text);
-  return out;
-}
-
 std::string TPVAdressJob::LedgerLine(const TScoreItem& item) {
   std::string line;
   AppendLedgerLine(line, item);

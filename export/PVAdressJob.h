@@ -54,7 +54,6 @@ class TPVAdressJob : public TWorkerThreadJob {
   bool ContactChanged(int32_t recordId, const std::string& stamp);
   void SaveLedger();
   static std::string LedgerLine(const TScoreItem& item);
-  static std::string QuoteText(std::string_view text);
 
   // The OnWriteContact handler of the card.
   void DoWriteContact(TvContact& contact, bool& write);

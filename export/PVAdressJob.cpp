@@ -170,8 +170,7 @@ std::string_view Piece(std::string_view s, size_t from, size_t count) {
 // The file name part of a path, as text for the message box: Windows-1252, with the characters
 // that the message markup would take for its own escaped.
 std::string DisplayFileName(const std::string& path) {
-  const size_t cut = path.find_last_of(PathDelim);
-  const std::string name = Utf8ToAnsi(cut == std::string::npos ? path : path.substr(cut + 1));
+  const std::string name = Utf8ToAnsi(ExtractFileName(path));
   return ReplaceAll(ReplaceAll(name, "&", "&amp;"), "<", "&lt;");
 }
 
@@ -253,14 +252,11 @@ void ExtractContactData(std::string_view ix, std::vector<std::string_view>& emai
                         std::vector<std::string_view>& phones) {
   emails.clear();
   phones.clear();
-  // Candidates are collected in phones, then the short ones are dropped in place.
-  // Split at every single blank: neighbouring blanks give empty pieces, which are too short.
-  size_t start = 0;
-  while (start <= ix.size()) {
-    size_t end = ix.find(' ', start);
-    if (end == std::string_view::npos) end = ix.size();
-    const std::string_view piece = ix.substr(start, end - start);
-    start = end + 1;
+  // Candidates are collected in phones, then the short ones are dropped in place. The pieces'
+  // vector is kept per thread, so that splitting allocates nothing once it has grown.
+  thread_local std::vector<std::string_view> pieces;
+  SplitText(" ", ix, pieces);
+  for (const std::string_view piece : pieces) {
     if (piece.size() < 6) continue;
     if (piece.find('@') != std::string_view::npos) {
       AddSortedUnique(emails, piece);

@@ -25,15 +25,14 @@ TDateTime At(int y, int m, int d, int h = 0, int n = 0, int s = 0) {
 // 05:30:05 in Berlin is 04:30:05 UTC.
 TDateTime FixedSaveTime() { return At(2026, 12, 7, 5, 30, 5); }
 
+// The lines of a text whose lines end with CR LF; a final CR LF gives an empty last entry.
 std::vector<std::string> SplitLines(const std::string& text) {
   std::vector<std::string> lines;
   size_t start = 0;
-  for (size_t i = 0; i <= text.size(); ++i) {
-    if (i == text.size() || text[i] == '\n') {
-      lines.push_back(text.substr(start, i - start));
-      start = i + 1;
-    }
+  for (size_t end; (end = text.find("\r\n", start)) != std::string::npos; start = end + 2) {
+    lines.push_back(text.substr(start, end - start));
   }
+  lines.push_back(text.substr(start));
   return lines;
 }
 
@@ -326,7 +325,7 @@ TEST_F(VCardTest, AwkwardValuesNeverBreakTheCard) {
     c.Categories.Add(awkward);
     Social(c, awkward.c_str(), awkward.c_str(), awkward.c_str());
     for (const std::string& line : SplitLines(card.BuildCardText(c))) {
-      EXPECT_EQ(std::string::npos, line.find('\r')) << line;
+      EXPECT_EQ(std::string::npos, line.find_first_of("\r\n")) << line;
       const std::string name = " " + line.substr(0, line.find_first_of(";:")) + " ";
       EXPECT_NE(std::string::npos, names.find(name)) << line;
     }

@@ -14,8 +14,11 @@
 namespace pv {
 namespace {
 
-// Every line of a card ends with CR LF.
-constexpr std::string_view kEol = "\r\n";
+// Every line of a card ends with CR LF (two single appends cost less than one of two bytes).
+void EndLine(std::string& out) {
+  out += '\r';
+  out += '\n';
+}
 
 // Escapes applied to a value before it is written (bit flags).
 constexpr unsigned kBreaks = 1;      // "\" -> "\\", CR LF, CR or LF -> "\n"
@@ -60,7 +63,6 @@ constexpr TValueEscapes kEscapes[4] = {
 
 // The forms of lines and parameters that differ between the dialects.
 struct TLineForms {
-  std::string_view version;   // the VERSION line's text; empty: no such line
   std::string_view typeList;  // before the first word of a phone's type list
   std::string_view email;     // the start of an EMAIL line
   std::string_view geo;       // the start of a GEO line
@@ -73,10 +75,18 @@ struct TLineForms {
 
 // By version (vvNone, vv21, vv30, vv40).
 constexpr TLineForms kForms[4] = {
-    {"", ";TYPE=", "EMAIL;TYPE=INTERNET", "GEO:", ';', false, false, false, false},
-    {"VERSION:2.1", ";", "EMAIL;INTERNET", "GEO:", ';', false, false, false, true},
-    {"VERSION:3.0", ";TYPE=", "EMAIL;TYPE=INTERNET", "GEO:", ';', false, false, false, false},
-    {"VERSION:4.0", ";TYPE=", "EMAIL;TYPE=INTERNET", "GEO:geo:", ',', true, true, true, false},
+    {";TYPE=", "EMAIL;TYPE=INTERNET", "GEO:", ';', false, false, false, false},
+    {";", "EMAIL;INTERNET", "GEO:", ';', false, false, false, true},
+    {";TYPE=", "EMAIL;TYPE=INTERNET", "GEO:", ';', false, false, false, false},
+    {";TYPE=", "EMAIL;TYPE=INTERNET", "GEO:geo:", ',', true, true, true, false},
+};
+
+// The lines that open a card, by version: BEGIN, and VERSION but in version-less cards.
+constexpr std::string_view kCardStart[4] = {
+    "BEGIN:VCARD\r\n",
+    "BEGIN:VCARD\r\nVERSION:2.1\r\n",
+    "BEGIN:VCARD\r\nVERSION:3.0\r\n",
+    "BEGIN:VCARD\r\nVERSION:4.0\r\n",
 };
 
 // ";PREF" in 2.1, ";TYPE=PREF" otherwise, by version.
@@ -390,7 +400,7 @@ void TCardWriter::Line(std::string_view name, std::string_view value, unsigned e
   if (value.empty()) return;
   out_ += name;
   AppendEscaped(out_, value, esc);
-  out_ += kEol;
+  EndLine(out_);
 }
 
 void TCardWriter::Components(std::initializer_list<const std::string*> components) {
@@ -402,13 +412,7 @@ void TCardWriter::Components(std::initializer_list<const std::string*> component
   }
 }
 
-void TCardWriter::Begin() {
-  out_ += "BEGIN:VCARD";
-  out_ += kEol;
-  if (form_.version.empty()) return;
-  out_ += form_.version;
-  out_ += kEol;
-}
+void TCardWriter::Begin() { out_ += kCardStart[version_]; }
 
 void TCardWriter::Names() {
   const TvContact& c = contact_;
@@ -419,7 +423,7 @@ void TCardWriter::Names() {
   }
   out_ += ':';
   Components({&c.LastName, &c.FirstName, &c.MiddleName, &c.NamePrefix, &c.NameSuffix});
-  out_ += kEol;
+  EndLine(out_);
 
   out_ += "FN:";
   if (IsBlank(c.FullName)) {
@@ -429,7 +433,7 @@ void TCardWriter::Names() {
   } else {
     AppendEscaped(out_, c.FullName, esc_.commaText);
   }
-  out_ += kEol;
+  EndLine(out_);
 
   Line("UID:", c.ID, esc_.text);
   Line("NICKNAME:", c.NickName, esc_.text);
@@ -456,7 +460,7 @@ void TCardWriter::Dates(std::string_view basicRev, std::string_view extendedRev)
     AppendPadded(out_, year, 4);
     AppendPadded(out_, month, 2);
     AppendPadded(out_, day, 2);
-    out_ += kEol;
+    EndLine(out_);
   }
 
   // An unset or unusable change time stands for the time of the save.
@@ -467,7 +471,7 @@ void TCardWriter::Dates(std::string_view basicRev, std::string_view extendedRev)
   } else {
     out_ += form_.basicRev ? basicRev : extendedRev;
   }
-  out_ += kEol;
+  EndLine(out_);
 }
 
 void TCardWriter::ProductId(std::string_view prodId) { Line("PRODID:", prodId, esc_.text); }
@@ -480,7 +484,7 @@ void TCardWriter::Categories() {
     AppendEscaped(out_, entry, esc_.category);
     any = true;
   }
-  if (any) out_ += kEol;
+  if (any) EndLine(out_);
 }
 
 void TCardWriter::Note() {
@@ -493,7 +497,7 @@ void TCardWriter::Note() {
     out_ += "NOTE:";
     AppendEscapedLines(out_, note, esc_.text);
   }
-  out_ += kEol;
+  EndLine(out_);
 }
 
 void TCardWriter::PositionAndSortString() {
@@ -504,7 +508,7 @@ void TCardWriter::PositionAndSortString() {
     AppendCoordinate(out_, geo.Latitude);
     out_ += form_.geoSeparator;
     AppendCoordinate(out_, geo.Longitude);
-    out_ += kEol;
+    EndLine(out_);
   }
   if (!form_.sortStringInN) {
     const std::string& sortText =
@@ -526,11 +530,11 @@ void TCardWriter::Address(const TvAddress& address) {
   out_ += ':';
   Components({&address.POBox, &address.Number, &address.Street, &address.City, &address.Region,
               &address.PostCode, &address.Country});
-  out_ += kEol;
+  EndLine(out_);
   if (labelled && !form_.labelInAdr) {
     out_ += "LABEL;ENCODING=QUOTED-PRINTABLE:";
     AppendQuotedLines(out_, address.MailingLabel, esc_.label);
-    out_ += kEol;
+    EndLine(out_);
   }
 }
 
@@ -547,7 +551,7 @@ void TCardWriter::Phones() {
     out_ += PrefParamText(phone.Preferred, version_);
     out_ += ':';
     AppendEscaped(out_, phone.PhoneNumber, esc_.text);
-    out_ += kEol;
+    EndLine(out_);
   }
 }
 
@@ -559,7 +563,7 @@ void TCardWriter::Emails() {
     out_ += FieldTypeParamText(email.EmailType, version_);
     out_ += ':';
     AppendEscaped(out_, email.EmailAddress, esc_.text);
-    out_ += kEol;
+    EndLine(out_);
   }
 }
 
@@ -572,7 +576,7 @@ void TCardWriter::SocialProfiles() {
     AppendParamValue(out_, profile.User, esc_.param);
     out_ += ':';
     AppendEscaped(out_, profile.URI, esc_.uri);
-    out_ += kEol;
+    EndLine(out_);
   }
 }
 

@@ -398,7 +398,9 @@ TEST_F(VCardTest, EveryLineEndsWithCrLfInEveryDialect) {
     }
     std::string stream;
     card.SaveToStream(stream, true);
-    EXPECT_EQ(first + "\r\n" + second + "\r\n", stream);
+    std::string joined = first;
+    joined.append("\r\n").append(second).append("\r\n");
+    EXPECT_EQ(joined, stream);
     card.SaveToStream(stream, false);
     size_t lines = 0;
     for (size_t i = 0; i < stream.size(); ++i) {

@@ -461,8 +461,8 @@ std::vector<ValueKind> EveryValueKind() {
 
 TEST_F(VCardTest, ControlCharactersAreDroppedFromEveryValue) {
   using std::string_literals::operator""s;
-  // {stored, written as if stored}: control characters go, tab and DEL stay, and a CR and LF
-  // that only a control character parted make one line break.
+  // {stored value, value whose card it gives}: control characters go, tab and DEL stay, and a
+  // CR and LF that only a control character parts make one line break.
   const std::pair<std::string, std::string> values[] = {
       {"A\0b\x01"s + "c\x1B\x1F\td\x7F", "Abc\td\x7F"},
       {"x\r\x02\ny,z", "x\r\ny,z"},

@@ -1,10 +1,12 @@
 #include "vcard/VCard.h"
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <initializer_list>
 
 #include "files/AnsiText.h"
 #include "vcard/TextEncoding.h"
@@ -12,13 +14,83 @@
 namespace pv {
 namespace {
 
-// Escapes applied to a value before it is written (bit flags).
-constexpr unsigned kBreaks = 1;     // "\" -> "\\", CR LF, CR or LF -> "\n"
-constexpr unsigned kComma = 2;      // "," -> "\,"
-constexpr unsigned kSemicolon = 4;  // ";" -> "\;"
-constexpr unsigned kQuote = 8;      // '"' -> "'" (parameter values cannot carry a double quote)
+// Every line of a card ends with CR LF (two single appends cost less than one of two bytes).
+void EndLine(std::string& out) {
+  out += '\r';
+  out += '\n';
+}
 
-constexpr std::string_view kVersionLine[] = {"", "VERSION:2.1\n", "VERSION:3.0\n", "VERSION:4.0\n"};
+// Escapes applied to a value before it is written (bit flags).
+constexpr unsigned kBreaks = 1;      // "\" -> "\\", CR LF, CR or LF -> "\n"
+constexpr unsigned kComma = 2;       // "," -> "\,"
+constexpr unsigned kSemicolon = 4;   // ";" -> "\;"
+constexpr unsigned kQuote = 8;       // '"' -> "'" (parameter values cannot carry a double quote)
+constexpr unsigned kUriBreaks = 16;  // CR -> "%0D", LF -> "%0A"; backslashes stay
+constexpr unsigned kControl = 32;    // bytes below 0x20 but tab, CR and LF are dropped
+
+// How each kind of value is escaped in one dialect.
+struct TValueEscapes {
+  unsigned text;       // UID, NICKNAME, TZ, PRODID, SORT-STRING, TEL, EMAIL, NOTE lines
+  unsigned commaText;  // FN, TITLE, ROLE, SOURCE
+  unsigned org;        // ORG: an unescaped ";" would start an organisational unit
+  unsigned component;  // the components of N and ADR
+  unsigned category;   // each entry of CATEGORIES
+  unsigned label;      // mailing label lines (a quoted parameter in 4.0, quoted-printable else)
+  unsigned param;      // SORT-STRING in N, the social profile's type and x-user; 0: as stored
+  unsigned uri;        // URL and the social profile's URI
+};
+
+// Escape sets of 3.0, 4.0 and version-less cards, where no value breaks its line or carries a
+// control character.
+constexpr unsigned kClean = kBreaks | kControl;
+constexpr unsigned kCleanComma = kClean | kComma;
+constexpr unsigned kCleanList = kClean | kComma | kSemicolon;
+constexpr unsigned kCleanParam = kClean | kQuote;
+constexpr unsigned kCleanUri = kUriBreaks | kControl;
+constexpr unsigned kBreaksComma = kBreaks | kComma;  // 2.1 categories
+
+// By version: vvNone, vv21, vv30, vv40. 2.1 cards keep their values as stored, but for the
+// commas of the comma-escaped properties and the category list.
+// clang-format off
+constexpr TValueEscapes kEscapes[4] = {
+  // text  commaText    org         component   category      label        param        uri
+  {kClean, kCleanComma, kCleanList, kCleanList, kCleanComma,  kControl,    kCleanParam, kCleanUri},
+  {0,      kComma,      kComma,     0,          kBreaksComma, 0,           0,           0},
+  {kClean, kCleanComma, kCleanList, kCleanList, kCleanComma,  kControl,    kCleanParam, kCleanUri},
+  {kClean, kCleanComma, kCleanList, kCleanList, kCleanComma,  kCleanParam, kCleanParam, kCleanUri},
+};
+// clang-format on
+
+// The forms of lines and parameters that differ between the dialects.
+struct TLineForms {
+  std::string_view typeList;  // before the first word of a phone's type list
+  std::string_view email;     // the start of an EMAIL line
+  std::string_view geo;       // the start of a GEO line
+  char geoSeparator;          // between latitude and longitude
+  bool basicRev;              // REV as 20261207T043005Z rather than 2026-12-07T04:30:05Z
+  bool sortStringInN;         // the sort string as a parameter of N, not a line of its own
+  bool labelInAdr;            // the mailing label as a parameter of ADR, not a LABEL line
+  bool quotedPrintableNote;   // NOTE quoted-printable rather than lines joined by "\n"
+};
+
+// By version (vvNone, vv21, vv30, vv40).
+constexpr TLineForms kForms[4] = {
+    {";TYPE=", "EMAIL;TYPE=INTERNET", "GEO:", ';', false, false, false, false},
+    {";", "EMAIL;INTERNET", "GEO:", ';', false, false, false, true},
+    {";TYPE=", "EMAIL;TYPE=INTERNET", "GEO:", ';', false, false, false, false},
+    {";TYPE=", "EMAIL;TYPE=INTERNET", "GEO:geo:", ',', true, true, true, false},
+};
+
+// The lines that open a card, by version: BEGIN, and VERSION but in version-less cards.
+constexpr std::string_view kCardStart[4] = {
+    "BEGIN:VCARD\r\n",
+    "BEGIN:VCARD\r\nVERSION:2.1\r\n",
+    "BEGIN:VCARD\r\nVERSION:3.0\r\n",
+    "BEGIN:VCARD\r\nVERSION:4.0\r\n",
+};
+
+// ";PREF" in 2.1, ";TYPE=PREF" otherwise, by version.
+constexpr std::string_view kPrefParam[4] = {";TYPE=PREF", ";PREF", ";TYPE=PREF", ";TYPE=PREF"};
 
 // Field-type parameter of addresses and e-mails, by version and field type.
 constexpr std::string_view kFieldTypeParam[4][4] = {
@@ -45,12 +117,15 @@ TvCardVersion Normal(TvCardVersion v) { return v <= vv40 ? v : vvNone; }
 
 // Which escapes each byte is subject to.
 constexpr auto kSpecial = [] {
-  std::array<unsigned char, 256> t{};
-  t['\\'] = t['\r'] = t['\n'] = kBreaks;
-  t[','] = kComma;
-  t[';'] = kSemicolon;
-  t['"'] = kQuote;
-  return t;
+  std::array<unsigned char, 256> table{};
+  for (size_t c = 0; c < 0x20; ++c) table[c] = kControl;
+  table['\t'] = 0;
+  table['\\'] = kBreaks;
+  table['\r'] = table['\n'] = kBreaks | kUriBreaks;
+  table[','] = kComma;
+  table[';'] = kSemicolon;
+  table['"'] = kQuote;
+  return table;
 }();
 
 // The first byte at or after i that needs an escape, or the size.
@@ -68,6 +143,46 @@ size_t NextSpecial(std::string_view s, size_t i, unsigned esc) {
   return i;
 }
 
+// The index of the LF that pairs with the CR at s[i] into one line break, or i. Control
+// characters between them do not count when they are dropped.
+size_t SkipToPairedLf(std::string_view s, size_t i, unsigned esc) {
+  size_t next = i + 1;
+  while (next < s.size() && (kSpecial[static_cast<unsigned char>(s[next])] & esc & kControl) != 0) {
+    ++next;
+  }
+  return next < s.size() && s[next] == '\n' ? next : i;
+}
+
+// Appends what stands for the special byte s[i] under esc; returns the index of the last byte
+// consumed (CR LF is one line break).
+size_t AppendEscape(std::string& out, std::string_view s, size_t i, unsigned esc) {
+  switch (const char c = s[i]; c) {
+    case '\\':
+      out += "\\\\";
+      break;
+    case '\r':
+    case '\n':
+      if ((esc & kBreaks) == 0) {
+        out += c == '\r' ? "%0D" : "%0A";
+      } else {
+        out += "\\n";
+        if (c == '\r') i = SkipToPairedLf(s, i, esc);
+      }
+      break;
+    case '"':
+      out += '\'';
+      break;
+    case ',':
+    case ';':
+      out += '\\';
+      out += c;
+      break;
+    default:  // a control character, dropped
+      break;
+  }
+  return i;
+}
+
 void AppendEscaped(std::string& out, std::string_view s, unsigned esc) {
   if (esc == 0) {
     out.append(s);
@@ -75,29 +190,54 @@ void AppendEscaped(std::string& out, std::string_view s, unsigned esc) {
   }
   size_t start = 0;
   for (size_t i = NextSpecial(s, 0, esc); i < s.size(); i = NextSpecial(s, i + 1, esc)) {
-    const char c = s[i];
     out.append(s.data() + start, i - start);
-    switch (c) {
-      case '\\':
-        out += "\\\\";
-        break;
-      case '\r':
-        out += "\\n";
-        if (i + 1 < s.size() && s[i + 1] == '\n') ++i;
-        break;
-      case '\n':
-        out += "\\n";
-        break;
-      case '"':
-        out += '\'';
-        break;
-      default:  // "," or ";"
-        out += '\\';
-        out += c;
-    }
+    i = AppendEscape(out, s, i, esc);
     start = i + 1;
   }
   out.append(s.data() + start, s.size() - start);
+}
+
+// Whether anything of s is left once esc has dropped the control characters.
+bool KeepsContent(std::string_view s, unsigned esc) {
+  if ((esc & kControl) == 0) return !s.empty();
+  return std::any_of(s.begin(), s.end(), [](char c) {
+    return (kSpecial[static_cast<unsigned char>(c)] & kControl) == 0;
+  });
+}
+
+// Each line escaped with esc and followed by the two characters backslash and "n".
+void AppendEscapedLines(std::string& out, const TvStrings& lines, unsigned esc) {
+  for (const std::string& line : lines.Lines()) {
+    AppendEscaped(out, line, esc);
+    out += "\\n";
+  }
+}
+
+// Each line quoted-printable and followed by an encoded CR LF; control characters are dropped
+// first when esc holds kControl.
+void AppendQuotedLines(std::string& out, const TvStrings& lines, unsigned esc) {
+  for (const std::string& line : lines.Lines()) {
+    std::string_view rest = line;
+    while (!rest.empty()) {
+      const size_t stop = NextSpecial(rest, 0, esc & kControl);
+      AppendQuotedBreaks(out, rest.substr(0, stop));
+      rest.remove_prefix(std::min(stop + 1, rest.size()));
+    }
+    out += "=0D=0A";
+  }
+}
+
+// A parameter value that cannot end its parameter or line early: in double quotes when it holds
+// ";", ":" or ",", escaped with esc; as stored when esc is 0.
+void AppendParamValue(std::string& out, std::string_view s, unsigned esc) {
+  if (esc == 0) {
+    out += s;
+    return;
+  }
+  const bool quote = s.find_first_of(";:,") != std::string_view::npos;
+  if (quote) out += '"';
+  AppendEscaped(out, s, esc);
+  if (quote) out += '"';
 }
 
 // Windows-1252 to UTF-8 through the code page's byte table; runs of ASCII are copied as they are.
@@ -116,35 +256,6 @@ void AppendUtf8(std::string& out, std::string_view s) {
     while (q < end && static_cast<unsigned char>(*q) >= 0x80) ++q;
     if (q > p) AppendAnsiAsUtf8(out, std::string_view(p, static_cast<size_t>(q - p)));
     p = q;
-  }
-}
-
-// A parameter value that cannot end its parameter or line early.
-void AppendParamValue(std::string& out, std::string_view s, bool escape) {
-  if (!escape) {
-    out += s;
-    return;
-  }
-  const bool quote = s.find_first_of(";:,") != std::string_view::npos;
-  if (quote) out += '"';
-  AppendEscaped(out, s, kBreaks | kQuote);
-  if (quote) out += '"';
-}
-
-// A URI keeps its backslashes and commas; line breaks are percent-encoded.
-void AppendUri(std::string& out, std::string_view s, bool escape) {
-  if (!escape || s.find_first_of("\r\n") == std::string_view::npos) {
-    out += s;
-    return;
-  }
-  for (const char c : s) {
-    if (c == '\r') {
-      out += "%0D";
-    } else if (c == '\n') {
-      out += "%0A";
-    } else {
-      out += c;
-    }
   }
 }
 
@@ -228,11 +339,11 @@ void AppendCoordinate(std::string& out, double x) {
   }
 }
 
-void AppendPhoneTypeList(std::string& out, TvPhoneTypes types, TvCardVersion v) {
+void AppendPhoneTypeList(std::string& out, TvPhoneTypes types, std::string_view listStart) {
   bool first = true;
   for (const auto& [type, word] : kPhoneTypeWords) {
     if (!types.Contains(type)) continue;
-    out += first ? (v == vv21 ? ";" : ";TYPE=") : ",";
+    out += first ? listStart : ",";
     out += word;
     first = false;
   }
@@ -245,13 +356,231 @@ bool IsBlank(std::string_view s) {
   return true;
 }
 
-// "NAME:" and the escaped value on a line of its own, when the value is set.
-void AppendLine(std::string& out, std::string_view name, std::string_view value, unsigned esc) {
+// Writes the lines of one card into out, one function per group of properties; the card's
+// dialect picks the escapes and forms from the tables above.
+class TCardWriter {
+ public:
+  TCardWriter(std::string& out, const TvContact& contact)
+      : out_(out),
+        contact_(contact),
+        version_(Normal(contact.vCardVersion)),
+        esc_(kEscapes[version_]),
+        form_(kForms[version_]) {}
+
+  void Begin();                                                         // BEGIN, VERSION
+  void Names();                                                         // N, FN, UID, NICKNAME
+  void Organisation();                                                  // ORG, TITLE, ROLE
+  void WebAndSource();                                                  // URL, SOURCE, TZ
+  void Dates(std::string_view basicRev, std::string_view extendedRev);  // BDAY, REV
+  void ProductId(std::string_view prodId);                              // PRODID
+  void Categories();                                                    // CATEGORIES
+  void Note();                                                          // NOTE
+  void PositionAndSortString();                                         // GEO, SORT-STRING
+  void Addresses();                                                     // ADR and LABEL
+  void Phones();                                                        // TEL
+  void Emails();                                                        // EMAIL
+  void SocialProfiles();                                                // X-SOCIALPROFILE
+  void End();                                                           // END, without a line end
+
+ private:
+  // "NAME:" and the escaped value on a line of its own, when the value is set.
+  void Line(std::string_view name, std::string_view value, unsigned esc);
+  // The components of N or ADR, separated by ";".
+  void Components(std::initializer_list<const std::string*> components);
+  void Address(const TvAddress& address);
+
+  std::string& out_;
+  const TvContact& contact_;
+  const TvCardVersion version_;
+  const TValueEscapes& esc_;
+  const TLineForms& form_;
+};
+
+void TCardWriter::Line(std::string_view name, std::string_view value, unsigned esc) {
   if (value.empty()) return;
-  out += name;
-  AppendEscaped(out, value, esc);
-  out += '\n';
+  out_ += name;
+  AppendEscaped(out_, value, esc);
+  EndLine(out_);
 }
+
+void TCardWriter::Components(std::initializer_list<const std::string*> components) {
+  bool first = true;
+  for (const std::string* component : components) {
+    if (!first) out_ += ';';
+    AppendEscaped(out_, *component, esc_.component);
+    first = false;
+  }
+}
+
+void TCardWriter::Begin() { out_ += kCardStart[version_]; }
+
+void TCardWriter::Names() {
+  const TvContact& c = contact_;
+  out_ += 'N';
+  if (form_.sortStringInN && !c.SortString.empty()) {
+    out_ += ";SORT-STRING=";
+    AppendParamValue(out_, c.SortString, esc_.param);
+  }
+  out_ += ':';
+  Components({&c.LastName, &c.FirstName, &c.MiddleName, &c.NamePrefix, &c.NameSuffix});
+  EndLine(out_);
+
+  out_ += "FN:";
+  if (IsBlank(c.FullName)) {
+    AppendEscaped(out_, c.FirstName, esc_.commaText);
+    out_ += ' ';
+    AppendEscaped(out_, c.LastName, esc_.commaText);
+  } else {
+    AppendEscaped(out_, c.FullName, esc_.commaText);
+  }
+  EndLine(out_);
+
+  Line("UID:", c.ID, esc_.text);
+  Line("NICKNAME:", c.NickName, esc_.text);
+}
+
+void TCardWriter::Organisation() {
+  Line("ORG:", contact_.Company, esc_.org);
+  Line("TITLE:", contact_.JobTitle, esc_.commaText);
+  Line("ROLE:", contact_.Profession, esc_.commaText);
+}
+
+void TCardWriter::WebAndSource() {
+  Line("URL;WORK:", contact_.WebsiteURL, esc_.uri);
+  Line("SOURCE:", contact_.Source, esc_.commaText);
+  Line("TZ:", contact_.TimeZone, esc_.text);
+}
+
+void TCardWriter::Dates(std::string_view basicRev, std::string_view extendedRev) {
+  const TDateTime birthDay = contact_.BirthDay;
+  if (birthDay != 0 && InYearRange(birthDay)) {
+    int year, month, day, hour, minute, second, millisecond;
+    DecodeDateTime(birthDay, year, month, day, hour, minute, second, millisecond);
+    out_ += "BDAY:";
+    AppendPadded(out_, year, 4);
+    AppendPadded(out_, month, 2);
+    AppendPadded(out_, day, 2);
+    EndLine(out_);
+  }
+
+  // An unset or unusable change time stands for the time of the save.
+  const TDateTime updated = contact_.Updated;
+  out_ += "REV:";
+  if (updated != 0 && InYearRange(updated)) {
+    AppendRevStamp(out_, LocalToUtc(updated), form_.basicRev);
+  } else {
+    out_ += form_.basicRev ? basicRev : extendedRev;
+  }
+  EndLine(out_);
+}
+
+void TCardWriter::ProductId(std::string_view prodId) { Line("PRODID:", prodId, esc_.text); }
+
+void TCardWriter::Categories() {
+  bool any = false;
+  for (const std::string& entry : contact_.Categories.Lines()) {
+    if (!KeepsContent(entry, esc_.category)) continue;  // an empty entry is no category
+    out_ += any ? "," : "CATEGORIES:";
+    AppendEscaped(out_, entry, esc_.category);
+    any = true;
+  }
+  if (any) EndLine(out_);
+}
+
+void TCardWriter::Note() {
+  const TvStrings& note = contact_.Note;
+  if (note.Empty()) return;
+  if (form_.quotedPrintableNote) {
+    out_ += "NOTE;ENCODING=QUOTED-PRINTABLE:";
+    AppendQuotedLines(out_, note, esc_.text);
+  } else {
+    out_ += "NOTE:";
+    AppendEscapedLines(out_, note, esc_.text);
+  }
+  EndLine(out_);
+}
+
+void TCardWriter::PositionAndSortString() {
+  const TvGeoLocation& geo = contact_.GeoLocation;
+  if (geo.Latitude != 0 && geo.Longitude != 0 && std::isfinite(geo.Latitude) &&
+      std::isfinite(geo.Longitude)) {
+    out_ += form_.geo;
+    AppendCoordinate(out_, geo.Latitude);
+    out_ += form_.geoSeparator;
+    AppendCoordinate(out_, geo.Longitude);
+    EndLine(out_);
+  }
+  if (!form_.sortStringInN) {
+    const std::string& sortText =
+        contact_.SortString.empty() ? contact_.FullName : contact_.SortString;
+    Line("SORT-STRING:", sortText, esc_.text);
+  }
+}
+
+void TCardWriter::Address(const TvAddress& address) {
+  const bool labelled = !address.MailingLabel.Empty();
+  out_ += "ADR";
+  out_ += PrefParamText(address.Preferred, version_);
+  out_ += FieldTypeParamText(address.AddressType, version_);
+  if (labelled && form_.labelInAdr) {
+    out_ += ";LABEL=\"";
+    AppendEscapedLines(out_, address.MailingLabel, esc_.label);
+    out_ += '"';
+  }
+  out_ += ':';
+  Components({&address.POBox, &address.Number, &address.Street, &address.City, &address.Region,
+              &address.PostCode, &address.Country});
+  EndLine(out_);
+  if (labelled && !form_.labelInAdr) {
+    out_ += "LABEL;ENCODING=QUOTED-PRINTABLE:";
+    AppendQuotedLines(out_, address.MailingLabel, esc_.label);
+    EndLine(out_);
+  }
+}
+
+void TCardWriter::Addresses() {
+  for (int i = 0; i < contact_.Addresses.Count(); ++i) Address(contact_.Addresses.Items(i));
+}
+
+void TCardWriter::Phones() {
+  for (int i = 0; i < contact_.PhoneNumbers.Count(); ++i) {
+    const TvPhone& phone = contact_.PhoneNumbers.Items(i);
+    out_ += "TEL";
+    if (phone.FieldType <= ftNone) out_ += kTelFieldType[phone.FieldType];
+    AppendPhoneTypeList(out_, phone.PhoneType, form_.typeList);
+    out_ += PrefParamText(phone.Preferred, version_);
+    out_ += ':';
+    AppendEscaped(out_, phone.PhoneNumber, esc_.text);
+    EndLine(out_);
+  }
+}
+
+void TCardWriter::Emails() {
+  for (int i = 0; i < contact_.Emails.Count(); ++i) {
+    const TvEmail& email = contact_.Emails.Items(i);
+    out_ += form_.email;
+    out_ += PrefParamText(email.Preferred, version_);
+    out_ += FieldTypeParamText(email.EmailType, version_);
+    out_ += ':';
+    AppendEscaped(out_, email.EmailAddress, esc_.text);
+    EndLine(out_);
+  }
+}
+
+void TCardWriter::SocialProfiles() {
+  for (int i = 0; i < contact_.SocialProfile.Count(); ++i) {
+    const TvSocialItem& profile = contact_.SocialProfile.Items(i);
+    out_ += "X-SOCIALPROFILE;type=";
+    AppendParamValue(out_, profile.Service, esc_.param);
+    out_ += ";x-user=";
+    AppendParamValue(out_, profile.User, esc_.param);
+    out_ += ':';
+    AppendEscaped(out_, profile.URI, esc_.uri);
+    EndLine(out_);
+  }
+}
+
+void TCardWriter::End() { out_ += "END:VCARD"; }
 
 }  // namespace
 
@@ -304,183 +633,27 @@ std::string TAdvvCard::BuildCardText(const TvContact& contact) const {
   return text;
 }
 
-void TAdvvCard::AppendCard(std::string& b, const TvContact& c) const {
-  const TvCardVersion v = Normal(c.vCardVersion);
-  const bool v21 = v == vv21;
-  const bool v40 = v == vv40;
-  const bool escape = !v21;  // 2.1 cards keep their values as stored
-  const unsigned text = escape ? kBreaks : 0;
-  const unsigned commas = text | kComma;
-  const unsigned component = escape ? kBreaks | kComma | kSemicolon : 0;
-
-  b += "BEGIN:VCARD\n";
-  b += kVersionLine[v];
-
-  b += 'N';
-  if (v40 && !c.SortString.empty()) {
-    b += ";SORT-STRING=";
-    AppendParamValue(b, c.SortString, escape);
-  }
-  b += ':';
-  for (const std::string* part :
-       {&c.LastName, &c.FirstName, &c.MiddleName, &c.NamePrefix, &c.NameSuffix}) {
-    if (part != &c.LastName) b += ';';
-    AppendEscaped(b, *part, component);
-  }
-  b += '\n';
-
-  b += "FN:";
-  if (IsBlank(c.FullName)) {
-    AppendEscaped(b, c.FirstName, commas);
-    b += ' ';
-    AppendEscaped(b, c.LastName, commas);
-  } else {
-    AppendEscaped(b, c.FullName, commas);
-  }
-  b += '\n';
-
-  AppendLine(b, "UID:", c.ID, text);
-  AppendLine(b, "NICKNAME:", c.NickName, text);
-  // ORG is structured: an unescaped ";" would start an organisational unit.
-  AppendLine(b, "ORG:", c.Company, escape ? commas | kSemicolon : commas);
-  AppendLine(b, "TITLE:", c.JobTitle, commas);
-  AppendLine(b, "ROLE:", c.Profession, commas);
-  if (!c.WebsiteURL.empty()) {
-    b += "URL;WORK:";
-    AppendUri(b, c.WebsiteURL, escape);
-    b += '\n';
-  }
-  AppendLine(b, "SOURCE:", c.Source, commas);
-  AppendLine(b, "TZ:", c.TimeZone, text);
-
-  if (c.BirthDay != 0 && InYearRange(c.BirthDay)) {
-    int y, m, d, h, n, s, ms;
-    DecodeDateTime(c.BirthDay, y, m, d, h, n, s, ms);
-    b += "BDAY:";
-    AppendPadded(b, y, 4);
-    AppendPadded(b, m, 2);
-    AppendPadded(b, d, 2);
-    b += '\n';
-  }
-
-  b += "REV:";
-  if (c.Updated != 0 && InYearRange(c.Updated)) {
-    AppendRevStamp(b, LocalToUtc(c.Updated), v40);
-  } else {
-    b += v40 ? FRevBasic : FRevExtended;
-  }
-  b += '\n';
-
-  AppendLine(b, "PRODID:", ProdID, text);
-
-  bool anyCategory = false;
-  for (const std::string& entry : c.Categories.Lines()) {
-    if (entry.empty()) continue;
-    b += anyCategory ? "," : "CATEGORIES:";
-    AppendEscaped(b, entry, kBreaks | kComma);
-    anyCategory = true;
-  }
-  if (anyCategory) b += '\n';
-
-  if (!c.Note.Empty()) {
-    if (v21) {
-      b += "NOTE;ENCODING=QUOTED-PRINTABLE:";
-      for (const std::string& line : c.Note.Lines()) {
-        AppendQuotedBreaks(b, line);
-        b += "=0D=0A";
-      }
-    } else {
-      b += "NOTE:";
-      for (const std::string& line : c.Note.Lines()) {
-        AppendEscaped(b, line, kBreaks);
-        b += "\\n";
-      }
-    }
-    b += '\n';
-  }
-
-  const TvGeoLocation& geo = c.GeoLocation;
-  if (geo.Latitude != 0 && geo.Longitude != 0 && std::isfinite(geo.Latitude) &&
-      std::isfinite(geo.Longitude)) {
-    b += v40 ? "GEO:geo:" : "GEO:";
-    AppendCoordinate(b, geo.Latitude);
-    b += v40 ? ',' : ';';
-    AppendCoordinate(b, geo.Longitude);
-    b += '\n';
-  }
-
-  if (!v40) {
-    AppendLine(b, "SORT-STRING:", c.SortString.empty() ? c.FullName : c.SortString, text);
-  }
-
-  for (int i = 0; i < c.Addresses.Count(); ++i) {
-    const TvAddress& a = c.Addresses.Items(i);
-    b += "ADR";
-    b += PrefParamText(a.Preferred, v);
-    b += FieldTypeParamText(a.AddressType, v);
-    if (v40 && !a.MailingLabel.Empty()) {
-      b += ";LABEL=\"";
-      for (const std::string& line : a.MailingLabel.Lines()) {
-        AppendEscaped(b, line, kBreaks | kQuote);
-        b += "\\n";
-      }
-      b += '"';
-    }
-    b += ':';
-    for (const std::string* part :
-         {&a.POBox, &a.Number, &a.Street, &a.City, &a.Region, &a.PostCode, &a.Country}) {
-      if (part != &a.POBox) b += ';';
-      AppendEscaped(b, *part, component);
-    }
-    b += '\n';
-    if (!v40 && !a.MailingLabel.Empty()) {
-      b += "LABEL;ENCODING=QUOTED-PRINTABLE:";
-      for (const std::string& line : a.MailingLabel.Lines()) {
-        AppendQuotedBreaks(b, line);
-        b += "=0D=0A";
-      }
-      b += '\n';
-    }
-  }
-
-  for (int i = 0; i < c.PhoneNumbers.Count(); ++i) {
-    const TvPhone& p = c.PhoneNumbers.Items(i);
-    b += "TEL";
-    b += p.FieldType <= ftNone ? kTelFieldType[p.FieldType] : std::string_view();
-    AppendPhoneTypeList(b, p.PhoneType, v);
-    b += PrefParamText(p.Preferred, v);
-    b += ':';
-    AppendEscaped(b, p.PhoneNumber, text);
-    b += '\n';
-  }
-
-  for (int i = 0; i < c.Emails.Count(); ++i) {
-    const TvEmail& e = c.Emails.Items(i);
-    b += v21 ? "EMAIL;INTERNET" : "EMAIL;TYPE=INTERNET";
-    b += PrefParamText(e.Preferred, v);
-    b += FieldTypeParamText(e.EmailType, v);
-    b += ':';
-    AppendEscaped(b, e.EmailAddress, text);
-    b += '\n';
-  }
-
-  for (int i = 0; i < c.SocialProfile.Count(); ++i) {
-    const TvSocialItem& s = c.SocialProfile.Items(i);
-    b += "X-SOCIALPROFILE;type=";
-    AppendParamValue(b, s.Service, escape);
-    b += ";x-user=";
-    AppendParamValue(b, s.User, escape);
-    b += ':';
-    AppendUri(b, s.URI, escape);
-    b += '\n';
-  }
-
-  b += "END:VCARD";
+void TAdvvCard::AppendCard(std::string& out, const TvContact& contact) const {
+  TCardWriter card(out, contact);
+  card.Begin();
+  card.Names();
+  card.Organisation();
+  card.WebAndSource();
+  card.Dates(FRevBasic, FRevExtended);
+  card.ProductId(ProdID);
+  card.Categories();
+  card.Note();
+  card.PositionAndSortString();
+  card.Addresses();
+  card.Phones();
+  card.Emails();
+  card.SocialProfiles();
+  card.End();
 }
 
 std::string_view PrefParamText(bool preferred, TvCardVersion version) {
   if (!preferred) return {};
-  return Normal(version) == vv21 ? ";PREF" : ";TYPE=PREF";
+  return kPrefParam[Normal(version)];
 }
 
 std::string_view FieldTypeParamText(TvFieldType type, TvCardVersion version) {
@@ -490,7 +663,7 @@ std::string_view FieldTypeParamText(TvFieldType type, TvCardVersion version) {
 
 std::string PhoneTypeListText(TvPhoneTypes types, TvCardVersion version) {
   std::string out;
-  AppendPhoneTypeList(out, types, Normal(version));
+  AppendPhoneTypeList(out, types, kForms[Normal(version)].typeList);
   return out;
 }
 

@@ -12,16 +12,17 @@
 
 namespace pv {
 
-// Inside a card lines end with LF; every written card is followed by CR LF. No byte-order mark,
-// no line folding. In 3.0, 4.0 and version-less cards no value can break its line: backslashes
-// are doubled and line breaks written as "\n" (URL and the social profile's URI keep backslashes
-// and get CR/LF as "%0D"/"%0A"); N and ADR components also escape ";" and ",", FN, ORG, TITLE,
-// ROLE and SOURCE escape ",", ORG escapes ";". SORT-STRING and the social profile's type and
-// x-user are put in double quotes when they hold ";", ":" or ","; in them and in the (always
-// quoted) 4.0 LABEL a double quote, which no escape can carry, becomes an apostrophe. 2.1 cards
-// write values as stored, escaping only commas in FN, ORG, TITLE, ROLE and SOURCE. In every
-// version CATEGORIES joins its non-empty entries with ",", escaping "," and "\" inside them.
-// REV is UTC.
+// Every line of a card ends with CR LF, "END:VCARD" included once the card is written. No
+// byte-order mark, no line folding. In 3.0, 4.0 and version-less cards no value can break its line
+// or carry a control character: bytes below 0x20 other than tab, CR and LF are dropped,
+// backslashes are doubled and line breaks written as "\n" (URL and the social profile's URI keep
+// backslashes and get CR/LF as "%0D"/"%0A"); N and ADR components also escape ";" and ",", FN,
+// ORG, TITLE, ROLE and SOURCE escape ",", ORG escapes ";". SORT-STRING and the social profile's
+// type and x-user are put in double quotes when they hold ";", ":" or ","; in them and in the
+// (always quoted) 4.0 LABEL a double quote, which no escape can carry, becomes an apostrophe. 2.1
+// cards write values as stored, escaping only commas in FN, ORG, TITLE, ROLE and SOURCE. In every
+// version CATEGORIES joins its non-empty entries with ",", escaping "," and "\" inside them. REV
+// is UTC.
 class TAdvvCard {
  public:
   TAdvvCard();
@@ -53,8 +54,8 @@ class TAdvvCard {
   // to out (Windows-1252 unchanged when asAnsi, else UTF-8) and counts it. True when written.
   bool WriteContact(TvContact& contact, std::string& out, bool asAnsi);
 
-  // The text of one card, "BEGIN:VCARD" to "END:VCARD" without a final line break, in
-  // Windows-1252.
+  // The text of one card, "BEGIN:VCARD" to "END:VCARD", every line but the last ended by CR LF,
+  // in Windows-1252.
   std::string BuildCardText(const TvContact& contact) const;
 
  private:

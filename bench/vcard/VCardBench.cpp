@@ -71,6 +71,39 @@ void BM_BuildCardText(benchmark::State& state) {
 }
 BENCHMARK(BM_BuildCardText);
 
+// A contact with every property and values that need escapes, in each dialect
+// (Arg: 0 = version-less, 1 = 2.1, 2 = 3.0, 3 = 4.0).
+void BM_EveryPropertyCard(benchmark::State& state) {
+  pv::TAdvvCard card;
+  card.ProdID = "Parvela";
+  pv::TvContact c;
+  FillTypical(c, 1);
+  c.vCardVersion = static_cast<pv::TvCardVersion>(state.range(0));
+  c.FullName = "Dr. J\xFCrgen M\xFCller, jun.";
+  c.Company = "Beispiel GmbH; Vertrieb, Nord";
+  c.JobTitle = "Leiter Vertrieb";
+  c.WebsiteURL = "https://example.com/~jm?a=1,2";
+  c.SortString = "Mueller";
+  c.Note.SetText(
+      "Erster Kontakt 2019\r\nR\xFC"
+      "ckruf = erw\xFCnscht");
+  c.Addresses.Items(0).MailingLabel.SetText("Hauptstr. 1\r\n70173 Stuttgart");
+  c.GeoLocation.Latitude = 48.7758;
+  c.GeoLocation.Longitude = 9.1829;
+  pv::TvSocialItem& s = c.SocialProfile.Add();
+  s.Service = "example";
+  s.User = "jm";
+  s.URI = "https://social.example/jm";
+  std::string out;
+  out.reserve(1 << 20);
+  for (auto _ : state) {
+    if (out.size() > (1 << 19)) out.clear();
+    card.WriteContact(c, out, false);
+  }
+  state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_EveryPropertyCard)->DenseRange(0, 3);
+
 }  // namespace
 
 BENCHMARK_MAIN();

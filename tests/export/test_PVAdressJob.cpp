@@ -103,15 +103,22 @@ TEST_F(JobTest, WritesEveryUsableRecordAsAVersion4Card) {
   const std::string file = ReadFile(Out());
   const std::string card1 =
       std::regex_replace(CardOf(file, 1), std::regex("REV:[0-9]{8}T[0-9]{6}Z"), "REV:*");
-  EXPECT_EQ(
-      card1,
-      "BEGIN:VCARD\nVERSION:4.0\nN:Muster1;Erika;;;\nFN:Erika Muster1\nORG:Vertrieb Nord\n"
-      "REV:*\nPRODID:Parvela\nCATEGORIES:Kunden,Gute Kunden\n"
-      "ADR;TYPE=WORK:;;K\xC3\xB6nigstra\xC3\x9F"
-      "e 1;Stuttgart;;70173;\n"
-      "TEL;TYPE=WORK:07111234567\nEMAIL;TYPE=INTERNET;TYPE=WORK:erika@muster.de\nEND:VCARD\r\n");
+  EXPECT_EQ(card1,
+            "BEGIN:VCARD\r\n"
+            "VERSION:4.0\r\n"
+            "N:Muster1;Erika;;;\r\n"
+            "FN:Erika Muster1\r\n"
+            "ORG:Vertrieb Nord\r\n"
+            "REV:*\r\n"
+            "PRODID:Parvela\r\n"
+            "CATEGORIES:Kunden,Gute Kunden\r\n"
+            "ADR;TYPE=WORK:;;K\xC3\xB6nigstra\xC3\x9F"
+            "e 1;Stuttgart;;70173;\r\n"
+            "TEL;TYPE=WORK:07111234567\r\n"
+            "EMAIL;TYPE=INTERNET;TYPE=WORK:erika@muster.de\r\n"
+            "END:VCARD\r\n");
   EXPECT_TRUE(CardOf(file, 2).empty());
-  EXPECT_NE(CardOf(file, 3).find("EMAIL;TYPE=INTERNET;TYPE=WORK:b@c.de\n"), std::string::npos);
+  EXPECT_NE(CardOf(file, 3).find("EMAIL;TYPE=INTERNET;TYPE=WORK:b@c.de\r\n"), std::string::npos);
   EXPECT_EQ(file.find("TEL", file.find("Muster3")), std::string::npos);
   EXPECT_EQ(file.substr(file.size() - 11), "END:VCARD\r\n");
   EXPECT_EQ(ReadFile(Ledger()),
@@ -290,7 +297,7 @@ TEST_F(JobTest, ValuesThatAreNotTextNeverBreakTheExport) {
   MakeDatabase(dir.path(), {odd, empty}, true);
   const TResultCell r = Run(false);
   EXPECT_TRUE(r.Ok) << r.Text;
-  EXPECT_NE(ReadFile(Out()).find("N:M\xC3\xBCller\xC3\xBF;;;;\n"), std::string::npos)
+  EXPECT_NE(ReadFile(Out()).find("N:M\xC3\xBCller\xC3\xBF;;;;\r\n"), std::string::npos)
       << ReadFile(Out());
 }
 

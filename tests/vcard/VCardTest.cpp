@@ -25,15 +25,14 @@ TDateTime At(int y, int m, int d, int h = 0, int n = 0, int s = 0) {
 // 05:30:05 in Berlin is 04:30:05 UTC.
 TDateTime FixedSaveTime() { return At(2026, 12, 7, 5, 30, 5); }
 
+// The lines of a text whose lines end with CR LF; a final CR LF gives an empty last entry.
 std::vector<std::string> SplitLines(const std::string& text) {
   std::vector<std::string> lines;
   size_t start = 0;
-  for (size_t i = 0; i <= text.size(); ++i) {
-    if (i == text.size() || text[i] == '\n') {
-      lines.push_back(text.substr(start, i - start));
-      start = i + 1;
-    }
+  for (size_t end; (end = text.find("\r\n", start)) != std::string::npos; start = end + 2) {
+    lines.push_back(text.substr(start, end - start));
   }
+  lines.push_back(text.substr(start));
   return lines;
 }
 
@@ -73,7 +72,8 @@ TvEmail& Mail(TvContact& c, std::string address, TvFieldType type = ftWork, bool
   return e;
 }
 
-void Social(TvContact& c, const char* service, const char* user, const char* uri) {
+void Social(TvContact& c, const std::string& service, const std::string& user,
+            const std::string& uri) {
   TvSocialItem& s = c.SocialProfile.Add();
   s.Service = service;
   s.User = user;
@@ -241,6 +241,17 @@ TEST_F(VCardTest, LinesByVersion) {
       {vv21, [](C c) { c.Categories.SetText("a,b\nc"); }, R"(CATEGORIES:a\,b,c)"},
       {vv40, [](C c) { c.Categories.Add("a\nb"); }, R"(CATEGORIES:a\nb)"},
       {vv30, [](C c) { c.Categories.SetText("\r\n\r\n"); }, "-CATEGORIES"},
+      // Control characters are dropped from 3.0, 4.0 and version-less values, kept in 2.1; the
+      // line of a value left empty stays, a category left empty goes.
+      {vv40, [](C c) { c.Categories.SetText("\x01\x02\r\nKunden\r\n\x1F"); }, "CATEGORIES:Kunden"},
+      {vvNone, [](C c) { c.Categories.Add(std::string(1, '\0')); }, "-CATEGORIES"},
+      {vv21, [](C c) { c.Categories.Add("\x01"); }, "CATEGORIES:\x01"},
+      {vv40, [](C c) { c.NickName = "\x01"; }, "NICKNAME:"},
+      {vv30, [](C c) { c.NickName = "a\r\x02\nb\tc"; }, "NICKNAME:a\\nb\tc"},
+      {vv30, [](C c) { c.Note.Add("x\x1B[0m"); }, R"(NOTE:x[0m\n)"},
+      {vv21, [](C c) { c.Note.Add("x\x1B"); }, "NOTE;ENCODING=QUOTED-PRINTABLE:x\x1B=0D=0A"},
+      {vv30, [](C c) { Adr(c).MailingLabel.Add("H\x01 1="); }, "LABEL;ENCODING=QUOTED-PRINTABLE:H 1=3D=0D=0A"},
+      {vv40, [](C c) { c.WebsiteURL = "http://x/\x7F\x01\r"; }, "URL;WORK:http://x/\x7F%0D"},
       // Sort string: a parameter of N in 4.0, its own line otherwise.
       {vv40, [](C c) { c.SortString = "Muster"; }, "N;SORT-STRING=Muster:;;;;"},
       {vv40, [](C c) { c.SortString = "a:b;c"; }, R"(N;SORT-STRING="a:b;c":;;;;)"},
@@ -326,11 +337,207 @@ TEST_F(VCardTest, AwkwardValuesNeverBreakTheCard) {
     c.Categories.Add(awkward);
     Social(c, awkward.c_str(), awkward.c_str(), awkward.c_str());
     for (const std::string& line : SplitLines(card.BuildCardText(c))) {
-      EXPECT_EQ(std::string::npos, line.find('\r')) << line;
+      EXPECT_EQ(std::string::npos, line.find_first_of("\r\n")) << line;
       const std::string name = " " + line.substr(0, line.find_first_of(";:")) + " ";
       EXPECT_NE(std::string::npos, names.find(name)) << line;
     }
   }
+}
+
+// The components of a structured value split at unescaped ";", each unescaped.
+std::vector<std::string> Components(std::string_view value) {
+  std::vector<std::string> parts(1);
+  for (size_t i = 0; i < value.size(); ++i) {
+    if (value[i] == ';') {
+      parts.emplace_back();
+    } else if (value[i] == '\\' && i + 1 < value.size()) {
+      const char next = value[++i];
+      parts.back() += next == 'n' || next == 'N' ? '\n' : next;
+    } else {
+      parts.back() += value[i];
+    }
+  }
+  return parts;
+}
+
+TEST_F(VCardTest, DepartmentWithSemicolonStaysOneOrganisationName) {
+  const char* const departments[] = {"Vertrieb; Nord", ";Leitung", "Einkauf;",
+                                     "a\\;b",          "A,B;;C",   "Stab\r\nIT;Netz"};
+  for (const TvCardVersion version : {vvNone, vv30, vv40}) {
+    for (const char* department : departments) {
+      SCOPED_TRACE(testing::Message() << int{version} << " " << department);
+      TvContact c;
+      c.vCardVersion = version;
+      c.Company = department;
+      std::vector<std::string> org;
+      for (const std::string& line : SplitLines(card.BuildCardText(c))) {
+        if (line.rfind("ORG:", 0) == 0) org.push_back(line.substr(4));
+      }
+      ASSERT_EQ(1u, org.size());
+      std::string expected = department;
+      if (const size_t crlf = expected.find("\r\n"); crlf != std::string::npos) {
+        expected.replace(crlf, 2, "\n");
+      }
+      EXPECT_EQ(std::vector<std::string>{expected}, Components(org[0]));
+    }
+  }
+}
+
+TEST_F(VCardTest, EveryLineEndsWithCrLfInEveryDialect) {
+  for (const TvCardVersion version : {vvNone, vv21, vv30, vv40}) {
+    SCOPED_TRACE(int{version});
+    card.vContacts.Clear();
+    FillEverything(card.vContacts.Add(), version);
+    FillTypical(card.vContacts.Add());
+    card.vContacts[1].vCardVersion = version;
+    const std::string first = card.BuildCardText(card.vContacts[0]);
+    const std::string second = card.BuildCardText(card.vContacts[1]);
+    for (const std::string* text : {&first, &second}) {
+      EXPECT_EQ(0u, text->rfind("BEGIN:VCARD\r\n", 0));
+      EXPECT_EQ(text->size() - 11, text->rfind("\r\nEND:VCARD"));  // no break after the end
+    }
+    std::string stream;
+    card.SaveToStream(stream, true);
+    std::string joined = first;
+    joined.append("\r\n").append(second).append("\r\n");
+    EXPECT_EQ(joined, stream);
+    card.SaveToStream(stream, false);
+    size_t lines = 0;
+    for (size_t i = 0; i < stream.size(); ++i) {
+      if (stream[i] == '\r' || stream[i] == '\n') {
+        ASSERT_EQ("\r\n", stream.substr(i, 2)) << "at byte " << i;
+        ++lines;
+        ++i;
+      }
+    }
+    EXPECT_EQ(SplitLines(stream).size() - 1, lines);
+  }
+}
+
+// Where a test value goes in a contact (or, for PRODID, in the card).
+struct ValueKind {
+  const char* name;
+  std::function<void(TvContact&, TAdvvCard&, const std::string&)> set;
+};
+
+std::vector<ValueKind> EveryValueKind() {
+  using C = TvContact&;
+  using K = TAdvvCard&;
+  using V = const std::string&;
+  return {
+      {"UID", [](C c, K, V v) { c.ID = v; }},
+      {"N family", [](C c, K, V v) { c.LastName = v; }},
+      {"N given", [](C c, K, V v) { c.FirstName = v; }},
+      {"N middle", [](C c, K, V v) { c.MiddleName = v; }},
+      {"N prefix", [](C c, K, V v) { c.NamePrefix = v; }},
+      {"N suffix", [](C c, K, V v) { c.NameSuffix = v; }},
+      {"FN", [](C c, K, V v) { c.FullName = v; }},
+      {"NICKNAME", [](C c, K, V v) { c.NickName = v; }},
+      {"ORG", [](C c, K, V v) { c.Company = v; }},
+      {"TITLE", [](C c, K, V v) { c.JobTitle = v; }},
+      {"ROLE", [](C c, K, V v) { c.Profession = v; }},
+      {"URL", [](C c, K, V v) { c.WebsiteURL = v; }},
+      {"SOURCE", [](C c, K, V v) { c.Source = v; }},
+      {"TZ", [](C c, K, V v) { c.TimeZone = v; }},
+      {"SORT-STRING", [](C c, K, V v) { c.SortString = v; }},
+      {"PRODID", [](C, K k, V v) { k.ProdID = v; }},
+      {"CATEGORIES", [](C c, K, V v) { c.Categories.Add(v); }},
+      {"NOTE", [](C c, K, V v) { c.Note.Add(v); }},
+      {"ADR post box", [](C c, K, V v) { Adr(c).POBox = v; }},
+      {"ADR extended", [](C c, K, V v) { Adr(c).Number = v; }},
+      {"ADR street", [](C c, K, V v) { Adr(c).Street = v; }},
+      {"ADR city", [](C c, K, V v) { Adr(c).City = v; }},
+      {"ADR region", [](C c, K, V v) { Adr(c).Region = v; }},
+      {"ADR post code", [](C c, K, V v) { Adr(c).PostCode = v; }},
+      {"ADR country", [](C c, K, V v) { Adr(c).Country = v; }},
+      {"LABEL", [](C c, K, V v) { Adr(c).MailingLabel.Add(v); }},
+      {"TEL", [](C c, K, V v) { Tel(c, ftHome, {}).PhoneNumber = v; }},
+      {"EMAIL", [](C c, K, V v) { Mail(c, v); }},
+      {"X-SOCIALPROFILE type", [](C c, K, V v) { Social(c, v, "u", "x:y"); }},
+      {"X-SOCIALPROFILE x-user", [](C c, K, V v) { Social(c, "s", v, "x:y"); }},
+      {"X-SOCIALPROFILE URI", [](C c, K, V v) { Social(c, "s", "u", v); }},
+  };
+}
+
+TEST_F(VCardTest, ControlCharactersAreDroppedFromEveryValue) {
+  using std::string_literals::operator""s;
+  // {stored value, value whose card it gives}: control characters go, tab and DEL stay, and a
+  // CR and LF that only a control character parts make one line break.
+  const std::pair<std::string, std::string> values[] = {
+      {"A\0b\x01"s + "c\x1B\x1F\td\x7F", "Abc\td\x7F"},
+      {"x\r\x02\ny,z", "x\r\ny,z"},
+  };
+  for (const ValueKind& kind : EveryValueKind()) {
+    for (const TvCardVersion version : {vvNone, vv30, vv40}) {
+      for (const auto& [stored, written] : values) {
+        SCOPED_TRACE(testing::Message()
+                     << kind.name << " " << int{version} << " " << testing::PrintToString(stored));
+        TvContact dirty, expected;
+        dirty.vCardVersion = expected.vCardVersion = version;
+        kind.set(dirty, card, stored);
+        const std::string text = card.BuildCardText(dirty);
+        kind.set(expected, card, written);
+        EXPECT_EQ(card.BuildCardText(expected), text);
+        for (const char c : text) {
+          if (c == '\t' || c == '\r' || c == '\n') continue;
+          EXPECT_GE(static_cast<unsigned char>(c), 0x20) << testing::PrintToString(text);
+        }
+        card.ProdID = "Parvela";
+      }
+    }
+    // 2.1 values are written as stored.
+    TvContact old;
+    old.vCardVersion = vv21;
+    kind.set(old, card, values[0].first);
+    EXPECT_NE(std::string::npos, card.BuildCardText(old).find("\x1B\x1F\td")) << kind.name;
+    card.ProdID = "Parvela";
+  }
+}
+
+// Long lists cost time in proportion to their length; written whole, in the order added.
+TEST_F(VCardTest, LongListsAreCopiedAndWrittenWholeInOrder) {
+  constexpr int kEntries = 100000;
+  TvContact source;
+  source.vCardVersion = vv40;
+  std::string categories;
+  std::vector<std::string> mails, phones;
+  std::string categoryLine = "CATEGORIES:";
+  for (int i = 0; i < kEntries; ++i) {
+    const std::string n = std::to_string(kEntries - i);  // not sorted, to catch any sorting
+    categories += "k" + n + "\r\n";
+    categoryLine += (i == 0 ? "k" : ",k") + n;
+    Mail(source, "m" + n + "@x", i % 2 == 0 ? ftWork : ftHome);
+    mails.push_back("EMAIL;TYPE=INTERNET;TYPE=" + std::string(i % 2 == 0 ? "WORK" : "HOME") + ":m" +
+                    n + "@x");
+    Tel(source, ftWork, {}).PhoneNumber = n;
+    phones.push_back("TEL;TYPE=WORK:" + n);
+    source.Note.Add(n);
+  }
+  source.Categories.SetText(categories);
+  TvContact copy;
+  copy.Assign(source);
+  copy.PhoneNumbers.Resize(kEntries / 2);  // shrinking keeps the first half as it was
+  phones.resize(kEntries / 2);
+  copy.PhoneNumbers.Resize(kEntries / 2 + 1);
+  phones.push_back("TEL;TYPE=HOME:");
+
+  std::vector<std::string> gotMails, gotPhones;
+  std::string gotCategories;
+  for (std::string& line : SplitLines(card.BuildCardText(copy))) {
+    if (line.rfind("EMAIL", 0) == 0)
+      gotMails.push_back(std::move(line));
+    else if (line.rfind("TEL", 0) == 0)
+      gotPhones.push_back(std::move(line));
+    else if (line.rfind("CATEGORIES", 0) == 0)
+      gotCategories = std::move(line);
+  }
+  EXPECT_TRUE(mails == gotMails);
+  EXPECT_TRUE(phones == gotPhones);
+  EXPECT_EQ(categoryLine, gotCategories);
+  ASSERT_EQ(kEntries, copy.Note.Count());
+  EXPECT_EQ("1", copy.Note[kEntries - 1]);
+  EXPECT_EQ(source.Categories.Text(), categories);
+  EXPECT_EQ(kEntries, source.PhoneNumbers.Count());  // the source keeps its own lists
 }
 
 TEST(VCardFormatTest, ParameterTexts) {

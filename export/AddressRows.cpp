@@ -1,8 +1,6 @@
 #include "export/AddressRows.h"
 
 #include <algorithm>
-#include <exception>
-#include <thread>
 
 #include "export/StrUtils.h"
 #include "files/AnsiText.h"
@@ -167,47 +165,14 @@ void TAddressRowReader::AddRow(TRowBatch& batch) {
   for (const auto& p : phones_) batch.AddText(p);
 }
 
-namespace {
-
-// The reading side of PipeAddressRows; stops the queue on failure.
-void ReadIntoQueue(TAdsQuery& query, TRowBatchQueue& queue, std::exception_ptr& error) {
-  try {
-    TAddressRowReader reader(query);
-    bool more = true;
-    while (more) {
-      auto batch = queue.Fresh();
-      more = reader.Fill(*batch, kBatchRows, kBatchBytes);
-      if (batch->Rows() > 0 && !queue.Push(std::move(batch))) return;
-    }
-  } catch (...) {
-    error = std::current_exception();
-    queue.Stop();
-  }
-}
-
-}  // namespace
-
 void PipeAddressRows(TAdsQuery& query, const std::function<void()>& prepare,
                      const std::function<void(const TRowBatch&)>& consume) {
-  TRowBatchQueue queue(kQueueBatches, kQueueBatchesAhead, kQueueBytes);
-  std::exception_ptr readerError, consumerError;
-  std::thread reader([&] {
-    ReadIntoQueue(query, queue, readerError);
-    queue.Close();
-  });
-  try {
-    if (prepare) prepare();
-    while (auto batch = queue.Pop()) {
-      consume(*batch);
-      queue.Recycle(std::move(batch));
-    }
-  } catch (...) {
-    consumerError = std::current_exception();
-    queue.Stop();
-  }
-  reader.join();
-  if (readerError) std::rethrow_exception(readerError);
-  if (consumerError) std::rethrow_exception(consumerError);
+  // The columns are found here, so that a missing one fails before anything starts.
+  TAddressRowReader reader(query);
+  PipeRowBatches(
+      TPipeLimits{kQueueBatches, kQueueBatchesAhead, kQueueBytes},
+      [&](TRowBatch& batch) { return reader.Fill(batch, kBatchRows, kBatchBytes); }, prepare,
+      consume);
 }
 
 // --- building --------------------------------------------------------------------------------

@@ -1,6 +1,8 @@
 #include "export/RowBatchQueue.h"
 
+#include <exception>
 #include <limits>
+#include <thread>
 
 #include "files/AnsiText.h"
 #include "files/Errors.h"
@@ -126,6 +128,50 @@ void TRowBatchQueue::Stop() {
 bool TRowBatchQueue::Stopped() const {
   std::lock_guard<std::mutex> hold(lock_);
   return stopped_;
+}
+
+namespace {
+
+// The producing side of PipeRowBatches; stops the queue on failure.
+void Produce(const std::function<bool(TRowBatch&)>& fill, TRowBatchQueue& queue,
+             std::exception_ptr& error) {
+  try {
+    bool more = true;
+    while (more) {
+      auto batch = queue.Fresh();
+      more = fill(*batch);
+      if (batch->Rows() > 0 && !queue.Push(std::move(batch))) return;
+    }
+  } catch (...) {
+    error = std::current_exception();
+    queue.Stop();
+  }
+}
+
+}  // namespace
+
+void PipeRowBatches(const TPipeLimits& limits, const std::function<bool(TRowBatch&)>& fill,
+                    const std::function<void()>& prepare,
+                    const std::function<void(const TRowBatch&)>& consume) {
+  TRowBatchQueue queue(limits.maxBatches, limits.maxBatchesAhead, limits.maxBytes);
+  std::exception_ptr producerError, consumerError;
+  std::thread producer([&] {
+    Produce(fill, queue, producerError);
+    queue.Close();
+  });
+  try {
+    if (prepare) prepare();
+    while (auto batch = queue.Pop()) {
+      consume(*batch);
+      queue.Recycle(std::move(batch));
+    }
+  } catch (...) {
+    consumerError = std::current_exception();
+    queue.Stop();
+  }
+  producer.join();
+  if (producerError) std::rethrow_exception(producerError);
+  if (consumerError) std::rethrow_exception(consumerError);
 }
 
 }  // namespace pv

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -93,5 +94,18 @@ class TRowBatchQueue {
   bool stopped_ = false;                          // guarded by lock_
   bool consuming_ = false;                        // guarded by lock_: Pop was called
 };
+
+// Runs a producer and a consumer of batches on two threads through a TRowBatchQueue with these
+// limits: fill(batch) on a second thread adds records to an empty batch and returns false after
+// the last one; on the calling thread prepare() runs once (it may be empty) and then
+// consume(batch) for every non-empty batch, in order. A failure on either side (any exception,
+// also one outside std::exception) stops both and is raised here once both have stopped: the
+// producer's first, then the consumer's.
+struct TPipeLimits {
+  size_t maxBatches, maxBatchesAhead, maxBytes;
+};
+void PipeRowBatches(const TPipeLimits& limits, const std::function<bool(TRowBatch&)>& fill,
+                    const std::function<void()>& prepare,
+                    const std::function<void(const TRowBatch&)>& consume);
 
 }  // namespace pv

@@ -130,16 +130,20 @@ int StrToIntDef(std::string_view s, int def) {
   return v > 0x7FFFFFFFLL ? def : static_cast<int>(v);
 }
 
+std::string ThousandsSeparator(const char* localeSep) {
+  if (localeSep == nullptr || localeSep[0] == '\0') return ".";
+  // A character outside Windows-1252 comes back as '?', a multi-byte one as several bytes.
+  const std::string converted = Utf8ToAnsi(localeSep);
+  if (converted.size() != 1 || (converted == "?" && std::string_view(localeSep) != "?")) return ".";
+  return converted;
+}
+
 std::string FormatCount(long long n) {
-  std::string sep = ".";
-  if (const lconv* lc = std::localeconv();
-      lc != nullptr && lc->thousands_sep != nullptr && lc->thousands_sep[0] != '\0') {
-    // A character outside Windows-1252 comes back as '?', a multi-byte one as several bytes.
-    const std::string converted = Utf8ToAnsi(lc->thousands_sep);
-    if (converted.size() == 1 && (converted != "?" || std::string_view(lc->thousands_sep) == "?")) {
-      sep = converted;
-    }
-  }
+  const lconv* lc = std::localeconv();
+  return FormatCount(n, ThousandsSeparator(lc != nullptr ? lc->thousands_sep : nullptr));
+}
+
+std::string FormatCount(long long n, std::string_view sep) {
   // The digits of the magnitude, taken as unsigned so that the smallest value has one too.
   const unsigned long long magnitude =
       n < 0 ? 0ULL - static_cast<unsigned long long>(n) : static_cast<unsigned long long>(n);

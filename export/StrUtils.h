@@ -45,9 +45,14 @@ std::string ReplaceAll(std::string_view text, std::string_view oldPart, std::str
 // not fit 32 bits.
 int StrToIntDef(std::string_view s, int def);
 
-// n with the thousands separator of the user's locale, converted to Windows-1252; "." when the
-// locale has none, or one that is not a single Windows-1252 character.
+// n with the thousands separator of the user's locale (ThousandsSeparator of its LC_NUMERIC).
 std::string FormatCount(long long n);
+// n with sep between groups of three digits.
+std::string FormatCount(long long n, std::string_view sep);
+// The locale's separator (UTF-8, or the bytes of a locale in another encoding; may be null) as
+// Windows-1252 text: "." when there is none, or when it is not exactly one Windows-1252
+// character.
+std::string ThousandsSeparator(const char* localeSep);
 
 // text made safe inside the mini-HTML markup of the result and message texts: "&" becomes
 // "&amp;" and "<" becomes "&lt;", so that the text shows as written.

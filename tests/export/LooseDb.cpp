@@ -16,7 +16,7 @@ void MakeLooseDatabase(const std::string& folder, const std::vector<AddressRow>&
   ASSERT_EQ(sqlite3_open(file.c_str(), &db), SQLITE_OK);
   sqlite3_exec(db,
                "CREATE TABLE Adressen (ID, NName, VName, Abt, IX, adr_42_, Ort, strasse, GR, "
-               "adr_47_); BEGIN",
+               "adr_47_); PRAGMA synchronous=OFF; PRAGMA journal_mode=OFF; BEGIN",
                nullptr, nullptr, nullptr);
   sqlite3_stmt* insert = nullptr;
   ASSERT_EQ(sqlite3_prepare_v2(db, "INSERT INTO Adressen VALUES (?,?,?,?,?,?,?,?,?,?)", -1, &insert,
@@ -44,6 +44,17 @@ void MakeLooseDatabase(const std::string& folder, const std::vector<AddressRow>&
   }
   sqlite3_finalize(insert);
   EXPECT_EQ(sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr), SQLITE_OK);
+  sqlite3_close(db);
+}
+
+void RunSql(const std::string& folder, const std::string& sql) {
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open((folder + "/Parvela.sqlite").c_str(), &db), SQLITE_OK);
+  sqlite3_exec(db, "PRAGMA synchronous=OFF", nullptr, nullptr, nullptr);
+  char* error = nullptr;
+  EXPECT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &error), SQLITE_OK)
+      << (error != nullptr ? error : "");
+  sqlite3_free(error);
   sqlite3_close(db);
 }
 

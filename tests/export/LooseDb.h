@@ -13,4 +13,7 @@ namespace pv::test {
 // <folder>/vCard.Export/. Fails the test when it cannot.
 void MakeLooseDatabase(const std::string& folder, const std::vector<AddressRow>& rows);
 
+// Runs SQL on <folder>/Parvela.sqlite (for rows made by the database itself, e.g. a million).
+void RunSql(const std::string& folder, const std::string& sql);
+
 }  // namespace pv::test

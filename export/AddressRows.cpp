@@ -1,6 +1,7 @@
 #include "export/AddressRows.h"
 
 #include <algorithm>
+#include <span>
 
 #include "export/StrUtils.h"
 #include "files/AnsiText.h"
@@ -51,28 +52,40 @@ int StampNumber(std::string_view text, size_t from, size_t count) {
   return v;
 }
 
-bool ValidDateTime(int y, int m, int d, int h, int n, int s, int ms) {
+// The parts of a change time as read, before any check.
+struct StampParts {
+  int year, month, day, hour, minute, second, millisecond;
+};
+
+bool ValidDateTime(const StampParts& p) {
   static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  const int y = p.year;
   const bool leap = (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
-  const bool dateOk = y >= 1 && y <= 9999 && m >= 1 && m <= 12 && d >= 1 &&
-                      d <= kDays[m - 1] + (m == 2 && leap ? 1 : 0);
-  return dateOk && h >= 0 && h < 24 && n >= 0 && n < 60 && s >= 0 && s < 60 && ms >= 0 && ms < 1000;
+  const bool dateOk = y >= 1 && y <= 9999 && p.month >= 1 && p.month <= 12 && p.day >= 1 &&
+                      p.day <= kDays[p.month - 1] + (p.month == 2 && leap ? 1 : 0);
+  return dateOk && p.hour >= 0 && p.hour < 24 && p.minute >= 0 && p.minute < 60 && p.second >= 0 &&
+         p.second < 60 && p.millisecond >= 0 && p.millisecond < 1000;
+}
+
+// Writes value as decimal digits filling field, with leading zeros.
+void PutDigits(std::span<char> field, int value) {
+  for (auto it = field.rbegin(); it != field.rend(); ++it, value /= 10) {
+    *it = static_cast<char>('0' + value % 10);
+  }
 }
 
 // FormatChangeStamp into a buffer of the caller's.
 std::string_view FormatChangeStampTo(char (&out)[kStampSize], std::string_view text) {
-  const int y = StampNumber(text, 0, 4), m = StampNumber(text, 4, 2), d = StampNumber(text, 6, 2),
-            h = StampNumber(text, 9, 2), n = StampNumber(text, 11, 2), s = StampNumber(text, 13, 2),
-            ms = StampNumber(text, 15, 3);
-  if (!ValidDateTime(y, m, d, h, n, s, ms)) return kZeroStamp;
-  const auto put = [&out](size_t at, int v, int width) {
-    for (int i = width - 1; i >= 0; --i, v /= 10) out[at + i] = static_cast<char>('0' + v % 10);
-  };
-  put(0, y, 4);
+  const StampParts p{StampNumber(text, 0, 4), StampNumber(text, 4, 2),  StampNumber(text, 6, 2),
+                     StampNumber(text, 9, 2), StampNumber(text, 11, 2), StampNumber(text, 13, 2),
+                     StampNumber(text, 15, 3)};
+  if (!ValidDateTime(p)) return kZeroStamp;
+  const std::span<char> stamp(out);
+  PutDigits(stamp.subspan(0, 4), p.year);
   size_t at = 4;
-  for (const int v : {d, m, h, n, s}) {
-    out[at] = '.';
-    put(at + 1, v, 2);
+  for (const int v : {p.day, p.month, p.hour, p.minute, p.second}) {
+    stamp[at] = '.';
+    PutDigits(stamp.subspan(at + 1, 2), v);
     at += 3;
   }
   return std::string_view(out, kStampSize);

@@ -63,8 +63,10 @@ std::string_view TRowView::Text(size_t i) const {
   return std::string_view(b_.text_).substr(m_[4 + 2 * i], m_[5 + 2 * i]);
 }
 
-TRowBatchQueue::TRowBatchQueue(size_t maxBatches, size_t maxBatchesAhead, size_t maxBytes)
-    : maxBatches_(maxBatches), maxBatchesAhead_(maxBatchesAhead), maxBytes_(maxBytes) {}
+TRowBatchQueue::TRowBatchQueue(const TPipeLimits& limits)
+    : maxBatches_(limits.maxBatches),
+      maxBatchesAhead_(limits.maxBatchesAhead),
+      maxBytes_(limits.maxBytes) {}
 
 bool TRowBatchQueue::Full() const {
   if (queue_.empty()) return false;
@@ -153,7 +155,7 @@ void Produce(const std::function<bool(TRowBatch&)>& fill, TRowBatchQueue& queue,
 void PipeRowBatches(const TPipeLimits& limits, const std::function<bool(TRowBatch&)>& fill,
                     const std::function<void()>& prepare,
                     const std::function<void(const TRowBatch&)>& consume) {
-  TRowBatchQueue queue(limits.maxBatches, limits.maxBatchesAhead, limits.maxBytes);
+  TRowBatchQueue queue(limits);
   std::exception_ptr producerError, consumerError;
   std::thread producer([&] {
     Produce(fill, queue, producerError);

@@ -61,6 +61,11 @@ class TRowView {
   const uint32_t* m_;
 };
 
+// The bounds of a TRowBatchQueue (see there).
+struct TPipeLimits {
+  size_t maxBatches, maxBatchesAhead, maxBytes;
+};
+
 // A bounded first-in first-out hand-over of batches from one producer to one consumer. It holds at
 // most maxBatches batches and, beyond the first, at most maxBytes of text; until the consumer
 // takes its first batch the producer may run up to maxBatchesAhead batches ahead (so that it goes
@@ -69,7 +74,7 @@ class TRowView {
 // Pop then drains what is queued and returns null. Spent batches are recycled to save memory.
 class TRowBatchQueue {
  public:
-  TRowBatchQueue(size_t maxBatches, size_t maxBatchesAhead, size_t maxBytes);
+  explicit TRowBatchQueue(const TPipeLimits& limits);
 
   // Blocks while the queue is full; false (the batch dropped) once stopped.
   bool Push(std::unique_ptr<TRowBatch> batch);
@@ -101,9 +106,6 @@ class TRowBatchQueue {
 // consume(batch) for every non-empty batch, in order. A failure on either side (any exception,
 // also one outside std::exception) stops both and is raised here once both have stopped: the
 // producer's first, then the consumer's.
-struct TPipeLimits {
-  size_t maxBatches, maxBatchesAhead, maxBytes;
-};
 void PipeRowBatches(const TPipeLimits& limits, const std::function<bool(TRowBatch&)>& fill,
                     const std::function<void()>& prepare,
                     const std::function<void(const TRowBatch&)>& consume);

@@ -133,7 +133,7 @@ int StrToIntDef(std::string_view s, int def) {
 std::string ThousandsSeparator(const char* localeSep) {
   if (localeSep == nullptr || localeSep[0] == '\0') return ".";
   // A character outside Windows-1252 comes back as '?', a multi-byte one as several bytes.
-  const std::string converted = Utf8ToAnsi(localeSep);
+  std::string converted = Utf8ToAnsi(localeSep);
   if (converted.size() != 1 || (converted == "?" && std::string_view(localeSep) != "?")) return ".";
   return converted;
 }

@@ -103,7 +103,7 @@ struct Pusher {
 };
 
 TEST(RowBatchQueue, AheadOfTheConsumerThenWithItThePushesStopAtTheBound) {
-  TRowBatchQueue queue(2, 5, 1 << 30);
+  TRowBatchQueue queue(TPipeLimits{2, 5, 1 << 30});
   Pusher pusher(queue, 9);
   // Before the first Pop the producer may run five ahead, and no further.
   ASSERT_TRUE(Eventually([&] { return pusher.pushed == 5; }));
@@ -123,7 +123,7 @@ TEST(RowBatchQueue, AheadOfTheConsumerThenWithItThePushesStopAtTheBound) {
 }
 
 TEST(RowBatchQueue, TheByteBoundAlwaysLetsOneBatchThrough) {
-  TRowBatchQueue queue(100, 100, 10);  // every batch is over 10 bytes
+  TRowBatchQueue queue(TPipeLimits{100, 100, 10});  // every batch is over 10 bytes
   Pusher pusher(queue, 3);
   ASSERT_TRUE(Eventually([&] { return pusher.pushed == 1; }));
   std::this_thread::sleep_for(50ms);
@@ -132,7 +132,7 @@ TEST(RowBatchQueue, TheByteBoundAlwaysLetsOneBatchThrough) {
 }
 
 TEST(RowBatchQueue, StopFromTheConsumerReleasesABlockedProducer) {
-  TRowBatchQueue queue(1, 1, 1 << 30);
+  TRowBatchQueue queue(TPipeLimits{1, 1, 1 << 30});
   Pusher pusher(queue, 3);
   ASSERT_TRUE(Eventually([&] { return pusher.pushed == 1; }));
   queue.Stop();
@@ -144,7 +144,7 @@ TEST(RowBatchQueue, StopFromTheConsumerReleasesABlockedProducer) {
 }
 
 TEST(RowBatchQueue, StopFromTheProducerReleasesAWaitingConsumer) {
-  TRowBatchQueue queue(4, 4, 1 << 30);
+  TRowBatchQueue queue(TPipeLimits{4, 4, 1 << 30});
   std::atomic<bool> released{false};
   std::thread consumer([&] {
     EXPECT_EQ(queue.Pop(), nullptr);
@@ -158,7 +158,7 @@ TEST(RowBatchQueue, StopFromTheProducerReleasesAWaitingConsumer) {
 }
 
 TEST(RowBatchQueue, CloseDrainsEveryBatchInOrder) {
-  TRowBatchQueue queue(3, 3, 1 << 30);
+  TRowBatchQueue queue(TPipeLimits{3, 3, 1 << 30});
   constexpr int kBatches = 5000;
   std::thread producer([&] {
     for (int i = 0; i < kBatches; ++i) {

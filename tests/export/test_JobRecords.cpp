@@ -146,12 +146,5 @@ TEST_F(RecordsTest, BothVersionsWithBothEncodingChoices) {
   }
 }
 
-TEST_F(RecordsTest, TheVersionIsAFieldOfTheJob) {
-  TPVAdressJob plain(nullptr, "o", "d", "l", true, true);
-  EXPECT_EQ(plain.Version, vv40);
-  TPVAdressJob phones(nullptr, "o", "d", "l", true, true, vv30);
-  EXPECT_EQ(phones.Version, vv30);
-}
-
 }  // namespace
 }  // namespace pv

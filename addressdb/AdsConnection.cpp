@@ -48,11 +48,13 @@ TAdsConnection::~TAdsConnection() {
 void TAdsConnection::Connect() {
   if (db_ != nullptr) return;
   // An empty folder would open a file relative to the current folder.
+  // Names in the texts are converted from the file system's UTF-8, as all text of the system is
+  // Windows-1252.
   if (ConnectPath.empty() || !DirectoryExistsSafe(ConnectPath)) {
-    RaiseAdsFailure(AdsFailure::FolderMissing, {ConnectPath});
+    RaiseAdsFailure(AdsFailure::FolderMissing, {Utf8ToAnsi(ConnectPath)});
   }
   const std::string file = AddBackslash(ConnectPath) + AdsDatabaseFileName;
-  if (!FileExistsSafe(file)) RaiseAdsFailure(AdsFailure::FileMissing, {file});
+  if (!FileExistsSafe(file)) RaiseAdsFailure(AdsFailure::FileMissing, {Utf8ToAnsi(file)});
 
   sqlite3* raw = nullptr;
   const int rc =
@@ -62,8 +64,8 @@ void TAdsConnection::Connect() {
   if (rc != SQLITE_OK) {
     if ((rc & 0xFF) == SQLITE_CANTOPEN) {
       const char* reason = raw != nullptr ? sqlite3_errmsg(raw) : sqlite3_errstr(rc);
-      throw EADSDatabaseError(AdsFailureText(AdsFailure::CannotOpen, {file, Utf8ToAnsi(reason)}),
-                              rc);
+      throw EADSDatabaseError(
+          AdsFailureText(AdsFailure::CannotOpen, {Utf8ToAnsi(file), Utf8ToAnsi(reason)}), rc);
     }
     RaiseSqliteError(raw, rc, file);
   }

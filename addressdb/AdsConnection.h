@@ -36,7 +36,8 @@ class TAdsConnection {
   // Opens <ConnectPath>/Parvela.sqlite read-only (never creates or changes anything) and reads its
   // header. Does nothing when already connected. Raises EADSDatabaseError when the folder or the
   // file is missing, the file cannot be opened, is damaged or is no database, or stays locked by a
-  // writer for longer than BusyTimeoutMs; the connection is then still closed.
+  // writer for longer than BusyTimeoutMs; the connection is then still closed. Folder and file
+  // names in the message are converted from UTF-8 to Windows-1252.
   void Connect();
 
   // Closes every attached query (they stay attached) and the database; harmless when closed.

@@ -58,7 +58,8 @@ void RaiseSqliteError(sqlite3* db, int code, const std::string& fileName) {
   switch (code & 0xFF) {
     case SQLITE_NOTADB:
     case SQLITE_CORRUPT:
-      throw EADSDatabaseError(AdsFailureText(AdsFailure::Damaged, {fileName, message}), code);
+      throw EADSDatabaseError(AdsFailureText(AdsFailure::Damaged, {Utf8ToAnsi(fileName), message}),
+                              code);
     default:
       throw EADSDatabaseError(message, code);
   }

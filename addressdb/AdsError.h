@@ -41,7 +41,7 @@ std::string AdsFailureText(AdsFailure failure, std::initializer_list<std::string
 
 // Raises EADSDatabaseError for the failed SQLite call that returned code on db (db may be null):
 // SQLite's message as 1252 text, except that a damaged file or one that is not a database gets
-// the Damaged text naming fileName.
+// the Damaged text naming fileName (the file system's UTF-8 name, shown as 1252).
 [[noreturn]] void RaiseSqliteError(sqlite3* db, int code, const std::string& fileName);
 
 }  // namespace pv

@@ -1,13 +1,17 @@
 #!/usr/bin/env python3
 """Times the export as whole processes on sample databases of 100 000 and 1 000 000 records.
 
-For each size, median of RUNS runs (default 3):
-  (1) vcard-parvela AUTO: the full export (UTF-8)
-  (2) sqlite3 -csv <db> "<the statement>" > /dev/null: merely reading the same rows
-  (3) an export of changes over the unchanged database with its ledger
-and prints wall seconds, CPU seconds, peak RSS and the ratios the targets are stated in.
+For each size the commands take turns (so that a change in the machine's load hits all alike),
+and the median of RUNS runs (default 7) is printed:
+  (1) the full export job without a ledger, as the silent export runs it (pv-export-bench, UTF-8)
+  (2) sqlite3 -csv <db> "<the statement>" > /dev/null: reading and printing the same rows
+  (3) sqlite3 <db> "select sum(length(...)) ...": merely stepping through the same ten columns
+  (4) an export of changes over the unchanged database with its ledger
+  (A) vcard-parvela AUTO, when the build has the program
+With --baseline OLD_BUILD, (1) and (4) of the old build's pv-export-bench join the turns, and the
+ratios new/old are printed.
 
-usage: bench/run.py BUILD_DIR DATA_DIR [RUNS] [SIZES...]
+usage: bench/run.py BUILD_DIR DATA_DIR [RUNS] [SIZES...] [--baseline OLD_BUILD_DIR]
 """
 import os
 import statistics
@@ -15,13 +19,16 @@ import subprocess
 import sys
 import time
 
-STATEMENT = "Select ID,NName,VName,Abt,IX,adr_42_,Ort,strasse,GR,adr_47_ from Adressen"
+COLUMNS = ["ID", "NName", "VName", "Abt", "IX", "adr_42_", "Ort", "strasse", "GR", "adr_47_"]
+STATEMENT = "Select %s from Adressen" % ",".join(COLUMNS)
+STEPPING = "select %s from Adressen" % ",".join("sum(length(%s))" % c for c in COLUMNS)
 
 
-def measure(cmd, env=None, stdout=subprocess.DEVNULL):
+def measure(cmd, env=None):
     start = time.monotonic()
-    proc = subprocess.Popen(cmd, env=env, stdout=stdout, stderr=subprocess.PIPE)
-    _, status, usage = os.wait4(proc.pid, 0)
+    with open(os.devnull, "wb") as null:
+        proc = subprocess.Popen(cmd, env=env, stdout=null, stderr=subprocess.PIPE)
+        _, status, usage = os.wait4(proc.pid, 0)
     wall = time.monotonic() - start
     err = proc.stderr.read().decode(errors="replace")
     proc.stderr.close()
@@ -34,14 +41,21 @@ def medians(results):
     return tuple(statistics.median(r[i] for r in results) for i in range(3))
 
 
-def main():
-    build, data = sys.argv[1], sys.argv[2]
-    runs = int(sys.argv[3]) if len(sys.argv) > 3 else 3
-    sizes = [int(s) for s in sys.argv[4:]] or [100000, 1000000]
-    maker = os.path.join(build, "tools/sampledb/pv-sampledb")
-    program = os.path.join(build, "app/vcard-parvela")
-    job = os.path.join(build, "bench/pv-export-bench")
+def parse_args(argv):
+    baseline = None
+    if "--baseline" in argv:
+        at = argv.index("--baseline")
+        baseline = argv[at + 1]
+        argv = argv[:at] + argv[at + 2:]
+    if len(argv) < 3:
+        sys.exit(__doc__)
+    runs = int(argv[3]) if len(argv) > 3 else 7
+    sizes = [int(s) for s in argv[4:]] or [100000, 1000000]
+    return argv[1], argv[2], runs, sizes, baseline
 
+
+def settings_env(data):
+    """An environment whose settings file says UTF-8, with no display."""
     env = dict(os.environ, TMPDIR=os.path.join(data, "tmp"))
     env.pop("DISPLAY", None)
     env.pop("WAYLAND_DISPLAY", None)
@@ -50,38 +64,56 @@ def main():
     os.chmod(os.path.join(data, "tmp/PVTempDir"), 0o700)
     with open(os.path.join(settings, "UserMode.INI"), "wb") as f:
         f.write(b"[MODE]\r\nAsAnsi=0\r\n")
+    return env
 
-    rows = {}
+
+def commands(build, baseline, db, data, n, env):
+    """The commands of one size, by name; each ledger is made by a full run of its own build."""
+    sqlite_db = os.path.join(db, "Parvela.sqlite")
+    out = os.path.join(data, "s%d" % n)
+    cmds = {}
+    for tag, where in (("", build), (" old", baseline)):
+        if where is None:
+            continue
+        job = os.path.join(where, "bench/pv-export-bench")
+        ledger = os.path.join(db, "vCard.Export/calc%s.txt" % tag.strip())
+        subprocess.run([job, db, out + ".ledger", ledger, "full"], check=True,
+                       stdout=subprocess.DEVNULL)
+        cmds["(1) full job" + tag] = ([job, db, out + ".vcf", "", "full"], None)
+        cmds["(4) changes" + tag] = ([job, db, out + ".vcf", ledger, "changes"], None)
+    cmds["(2) sqlite3 -csv"] = (["sqlite3", "-csv", sqlite_db, STATEMENT], None)
+    cmds["(3) sqlite3 stepping"] = (["sqlite3", sqlite_db, STEPPING], None)
+    program = os.path.join(build, "app/vcard-parvela")
+    if os.path.exists(program):
+        cmds["(A) vcard-parvela AUTO"] = ([program, "AUTO", db, out + ".auto.vcf"], env)
+    return cmds
+
+
+def main():
+    build, data, runs, sizes, baseline = parse_args(sys.argv)
+    maker = os.path.join(build, "tools/sampledb/pv-sampledb")
+    env = settings_env(data)
     for n in sizes:
         db = os.path.join(data, "s%d" % n)
         if not os.path.exists(os.path.join(db, "Parvela.sqlite")):
             subprocess.run([maker, db, str(n), "--seed", "1"], check=True, stdout=subprocess.DEVNULL)
-        out = os.path.join(data, "s%d.vcf" % n)
-        ledger = os.path.join(db, "vCard.Export/calc.txt")
-        subprocess.run([job, db, out + ".job", ledger, "full"], check=True, stdout=subprocess.DEVNULL)
-        # The three commands take turns, so that a change in the machine's load hits all alike.
-        full, read, changes = [], [], []
+        cmds = commands(build, baseline, db, data, n, env)
+        results = {name: [] for name in cmds}
         for _ in range(runs):
-            full.append(measure([program, "AUTO", db, out], env=env))
-            with open(os.devnull, "wb") as null:
-                read.append(measure(["sqlite3", "-csv", os.path.join(db, "Parvela.sqlite"), STATEMENT],
-                                    stdout=null))
-            changes.append(measure([job, db, out + ".job", ledger, "changes"]))
-        full, read, changes = medians(full), medians(read), medians(changes)
-        with open(ledger, "rb") as f:
-            lines = sum(1 for _ in f)
-        rows[n] = (full, read, changes, lines)
-
-    print("records    what                       wall s   CPU s   peak RSS MiB")
-    for n, (full, read, changes, lines) in rows.items():
-        print("%9d  (1) vcard-parvela AUTO      %7.2f %7.2f %10.0f" % (n, *full))
-        print("%9d  (2) sqlite3 -csv            %7.2f %7.2f %10.0f" % (n, *read))
-        print("%9d  (3) changes, %7d-line ledger %5.2f %7.2f %10.0f" % (n, lines, *changes))
-        print("%9d  (1)/(2) wall %.2f   (3)/(1) wall %.2f" % (n, full[0] / read[0], changes[0] / full[0]))
-    if len(rows) >= 2:
-        small, large = min(rows), max(rows)
-        print("growth %d -> %d: (1) wall x%.1f, CPU x%.1f" % (
-            small, large, rows[large][0][0] / rows[small][0][0], rows[large][0][1] / rows[small][0][1]))
+            for name, (cmd, cmd_env) in cmds.items():
+                results[name].append(measure(cmd, cmd_env))
+        m = {name: medians(r) for name, r in results.items()}
+        print("%d records, median of %d                wall s   CPU s  peak RSS MiB" % (n, runs))
+        for name in sorted(m):
+            print("  %-32s %7.2f %7.2f %10.0f" % (name, *m[name]))
+        full, step, csv = m["(1) full job"], m["(3) sqlite3 stepping"], m["(2) sqlite3 -csv"]
+        print("  (1)/(3) wall %.2f   (1)/(2) wall %.2f   (4)/(2) wall %.2f" % (
+            full[0] / step[0], full[0] / csv[0], m["(4) changes"][0] / csv[0]))
+        if baseline:
+            for what in ("(1) full job", "(4) changes"):
+                new, old = m[what], m[what + " old"]
+                print("  %s new/old: wall %.2f, CPU %.2f; ratio to (2) new %.2f old %.2f" % (
+                    what, new[0] / old[0], new[1] / old[1], new[0] / csv[0], old[0] / csv[0]))
 
 
 if __name__ == "__main__":

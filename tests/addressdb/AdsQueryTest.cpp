@@ -15,6 +15,7 @@
 #include "addressdb/AdsConnection.h"
 #include "addressdb/AdsError.h"
 #include "addressdb/AdsQuery.h"
+#include "files/AnsiText.h"
 #include "tests/support/SampleDb.h"
 #include "tests/support/TempDir.h"
 
@@ -194,6 +195,8 @@ TEST_F(AdsQueryTest, OddStoredValuesGiveDefinedResults) {
     SCOPED_TRACE(c.value);
     ASSERT_FALSE(query.Eof());
     EXPECT_EQ(query.AsInteger(0), c.asInteger);
+    // The 32-bit reading is the low half of the wide one.
+    EXPECT_EQ(static_cast<int32_t>(static_cast<uint64_t>(query.AsInt64(0))), c.asInteger);
     query.AsText(1, text);
     EXPECT_EQ(text, c.asText);
     // Reading a column both ways keeps each reading as it was.
@@ -202,6 +205,38 @@ TEST_F(AdsQueryTest, OddStoredValuesGiveDefinedResults) {
     EXPECT_EQ(query.AsInteger(9), c.asInteger);
     query.Next();
   }
+}
+
+// The wide reading keeps what the 32-bit one cuts, so that the export can tell such IDs apart.
+TEST_F(AdsQueryTest, WideIntegersKeepEveryBit) {
+  const struct {
+    const char* value;
+    int64_t wide;
+  } cases[] = {
+      {"NULL", 0},
+      {"4294967297", 4294967297LL},
+      {"-4294967297", -4294967297LL},
+      {"2147483648", 2147483648LL},
+      {"9223372036854775807", INT64_MAX},
+      {"-9223372036854775808", INT64_MIN},
+      {"'4294967297'", 4294967297LL},
+      {"1e300", INT64_MAX},
+  };
+  std::string sql = "CREATE TABLE Adressen (ID, n INTEGER);";
+  for (size_t i = 0; i < std::size(cases); ++i) {
+    sql += "INSERT INTO Adressen VALUES (" + std::string(cases[i].value) + "," + std::to_string(i) +
+           ");";
+  }
+  Sql(dir / AdsDatabaseFileName, sql);
+  Attach(dir.path(), "select ID from Adressen order by n");
+  query.Open();
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.value);
+    ASSERT_FALSE(query.Eof());
+    EXPECT_EQ(query.AsInt64(0), c.wide);
+    query.Next();
+  }
+  EXPECT_EQ(query.AsInt64(0), 0);  // at the end
 }
 
 TEST_F(AdsQueryTest, CursorMovesAndEndsSafely) {
@@ -329,6 +364,39 @@ TEST_F(AdsQueryTest, UnusableDatabaseGivesClearMessages) {
     if (c.name == std::string("missing file")) {
       EXPECT_FALSE(fs::exists(file));
     }
+  }
+}
+
+// Folder and file names reach the message as Windows-1252, like every text of the system.
+TEST_F(AdsQueryTest, NamesInFailureTextsAreWindows1252) {
+  const std::string folder = dir / "Kunden M\xC3\xBCnchen";
+  const std::string shown = Utf8ToAnsi(dir.path()) + "/Kunden M\xFCnchen";
+  struct Case {
+    const char* name;
+    std::function<void()> setUp;
+    std::string message;
+  };
+  const Case cases[] = {
+      {"missing folder", [] {}, "Das Datenbankverzeichnis " + shown + " wurde nicht gefunden."},
+      {"missing file", [&] { fs::create_directory(folder); },
+       "Die Datenbank " + shown + "/Parvela.sqlite wurde nicht gefunden."},
+      {"not a database",
+       [&] {
+         fs::create_directory(folder);
+         test::WriteFile(folder + "/Parvela.sqlite", std::string(4096, 'x'));
+       },
+       "Die Datenbank " + shown +
+           "/Parvela.sqlite ist besch\xE4"
+           "digt oder keine Datenbank (SQLite: file is not a database)"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::error_code ec;
+    fs::remove_all(folder, ec);
+    c.setUp();
+    TAdsConnection conn;
+    conn.ConnectPath = folder;
+    EXPECT_EQ(ErrorOf([&] { conn.Connect(); }), c.message);
   }
 }
 

@@ -1,7 +1,10 @@
 // What the export job takes from one record: contact data from IX, the company, the change stamp.
 #include <gtest/gtest.h>
 
+#include <random>
+
 #include "export/PVAdressJob.h"
+#include "files/AnsiText.h"
 
 namespace pv {
 namespace {
@@ -30,6 +33,64 @@ TEST(JobHelpers, ContactDataFromIX) {
     ExtractContactData(c.ix, emails, phones);
     EXPECT_EQ(Texts(emails.begin(), emails.end()), c.emails);
     EXPECT_EQ(Texts(phones.begin(), phones.end()), c.phones);
+  }
+}
+
+// The lists as a sorted insert per piece made them: the order the export has always written.
+void ExtractBySortedInsert(std::string_view ix, std::vector<std::string_view>& emails,
+                           std::vector<std::string_view>& phones) {
+  const auto add = [](std::vector<std::string_view>& list, std::string_view s) {
+    auto it = list.begin();
+    while (it != list.end() && AnsiCompareText(*it, s) < 0) ++it;
+    if (it == list.end() || !AnsiSameText(*it, s)) list.insert(it, s);
+  };
+  emails.clear();
+  phones.clear();
+  std::vector<std::string_view> pieces;
+  SplitText(" ", ix, pieces);
+  for (const std::string_view piece : pieces) {
+    if (piece.size() < 6) continue;
+    if (piece.find('@') != std::string_view::npos) {
+      add(emails, piece);
+    } else if (piece[0] == '0' && piece.find_first_not_of("0123456789") == piece.npos) {
+      add(phones, piece);
+    }
+  }
+  std::erase_if(phones, [](std::string_view c) { return c.size() <= 8; });
+  NaturalSort(emails);
+  NaturalSort(phones);
+}
+
+// Pieces that collide often: case variants, digit runs of different lengths, short and long.
+std::string RandomIX(std::mt19937& random) {
+  static const std::string kLetters = "aAbB\xE4\xC4xX@.-";
+  std::string ix;
+  const int pieces = static_cast<int>(random() % 60);
+  for (int p = 0; p < pieces; ++p) {
+    ix.append(1 + random() % 2, ' ');
+    const int kind = static_cast<int>(random() % 3);
+    const int length = static_cast<int>(random() % 13);
+    if (kind == 0) ix += '0';
+    for (int i = 0; i < length; ++i) {
+      const bool digit = kind == 0 || random() % 3 == 0;
+      ix += digit ? static_cast<char>('0' + random() % 4) : kLetters[random() % kLetters.size()];
+    }
+    if (kind == 1) ix += "@x.de";
+  }
+  return ix;
+}
+
+TEST(JobHelpers, ContactDataMatchesTheSortedInsertOnRandomInput) {
+  std::mt19937 random(20261208);
+  std::vector<std::string_view> emails, phones, oldEmails, oldPhones;
+  for (int round = 0; round < 3000; ++round) {
+    const std::string ix = RandomIX(random);
+    SCOPED_TRACE(ix);
+    ExtractContactData(ix, emails, phones);
+    ExtractBySortedInsert(ix, oldEmails, oldPhones);
+    // Exactly the same pieces (not only equal ignoring case), in the same order.
+    ASSERT_EQ(Texts(emails.begin(), emails.end()), Texts(oldEmails.begin(), oldEmails.end()));
+    ASSERT_EQ(Texts(phones.begin(), phones.end()), Texts(oldPhones.begin(), oldPhones.end()));
   }
 }
 
@@ -75,11 +136,51 @@ TEST(JobHelpers, CountsAndNumbers) {
   EXPECT_EQ(FormatCount(999), "999");
   EXPECT_EQ(FormatCount(1234), "1.234");  // the C locale defines no separator: "."
   EXPECT_EQ(FormatCount(1234567), "1.234.567");
+  EXPECT_EQ(FormatCount(-1234567, "."), "-1.234.567");
+  EXPECT_EQ(FormatCount(INT64_MIN, "."), "-9.223.372.036.854.775.808");
   EXPECT_EQ(StrToIntDef("4711", 0), 4711);
   EXPECT_EQ(StrToIntDef(" -12", 0), -12);
   EXPECT_EQ(StrToIntDef("12a", 7), 7);
   EXPECT_EQ(StrToIntDef("2147483648", 7), 7);
   EXPECT_EQ(StrToIntDef("-2147483648", 7), -2147483647 - 1);
+}
+
+// The locale's separator must become one Windows-1252 byte, or "." (as on a German system).
+TEST(JobHelpers, ThousandsSeparatorOfTheLocale) {
+  struct Case {
+    const char* name;
+    const char* localeSep;
+    std::string sep;
+  } cases[] = {
+      {"none", nullptr, "."},
+      {"empty", "", "."},
+      {"dot", ".", "."},
+      {"comma", ",", ","},
+      {"apostrophe", "'", "'"},
+      {"no-break space", "\xC2\xA0", "\xA0"},
+      {"narrow no-break space (not in 1252)", "\xE2\x80\xAF", "."},
+      {"two characters", "..", "."},
+      {"a question mark itself", "?", "?"},
+      {"a single byte of another encoding", "\xA0", "\xA0"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(ThousandsSeparator(c.localeSep), c.sep);
+    EXPECT_EQ(FormatCount(1234, ThousandsSeparator(c.localeSep)), "1" + c.sep + "234");
+  }
+}
+
+TEST(JobHelpers, MarkupEscapeShowsTextAsWritten) {
+  struct Case {
+    std::string text, escaped;
+  } cases[] = {
+      {"GmbH & Co. KG", "GmbH &amp; Co. KG"}, {"<Partner>", "&lt;Partner>"}, {"&amp;", "&amp;amp;"},
+      {"<b>fett</b>", "&lt;b>fett&lt;/b>"},   {"M\xFCller", "M\xFCller"},    {"", ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    EXPECT_EQ(EscapeMarkup(c.text), c.escaped);
+  }
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 
 #include "export/PVAdressJob.h"
 #include "files/FileUtil.h"
+#include "tests/export/JobFixture.h"
 #include "tests/support/SampleDb.h"
 #include "tests/support/TempDir.h"
 
@@ -17,80 +18,14 @@ namespace pv {
 namespace {
 
 using test::AddressRow;
+using test::CardText;
+using test::JobTest;
+using test::Line;
 using test::MakeDatabase;
 using test::ReadFile;
+using test::Row;
 using test::TempDir;
 using test::WriteFile;
-
-// Collects what the job posts, from whatever thread.
-class Receiver : public TMessageTarget {
- public:
-  bool Post(unsigned msg, std::uintptr_t w, std::intptr_t) override {
-    std::lock_guard<std::mutex> hold(lock_);
-    EXPECT_EQ(msg, WM_EXPORTDONE);
-    cells_.emplace_back(reinterpret_cast<TResultCell*>(w));
-    return true;
-  }
-  size_t Count() {
-    std::lock_guard<std::mutex> hold(lock_);
-    return cells_.size();
-  }
-  TResultCell Last() {
-    std::lock_guard<std::mutex> hold(lock_);
-    return cells_.empty() ? TResultCell{} : *cells_.back();
-  }
-
- private:
-  std::mutex lock_;
-  std::vector<std::unique_ptr<TResultCell>> cells_;
-};
-
-AddressRow Row(int64_t id, std::string ix, std::string stamp = "20240315 143005120") {
-  AddressRow r;
-  r.ID = id;
-  r.NName = "Muster" + std::to_string(id);
-  r.VName = "Erika";
-  r.Abt = "  Vertrieb\xC2\xACNord ";
-  r.IX = std::move(ix);
-  r.adr_42_ = "70173";
-  r.Ort = "Stuttgart";
-  r.strasse =
-      "K\xC3\xB6nigstra\xC3\x9F"
-      "e 1";
-  r.GR = "Kunden\r\nGute Kunden";
-  r.adr_47_ = std::move(stamp);
-  return r;
-}
-
-class JobTest : public ::testing::Test {
- protected:
-  std::string Ledger() const { return dir / "vCard.Export/calc.txt"; }
-  std::string Out() const { return dir / "pv.vcf"; }
-
-  // Runs one job and returns its posted result.
-  TResultCell Run(bool onlyChanges, bool asAnsi = false, std::string ledger = "-",
-                  std::string out = "-", std::string db = "-") {
-    TPVAdressJob job(&receiver, out == "-" ? Out() : out, db == "-" ? dir.path() : db,
-                     ledger == "-" ? Ledger() : ledger, onlyChanges, asAnsi);
-    job.Connection->BusyTimeoutMs = 200;
-    const size_t before = receiver.Count();
-    job.Execute();
-    EXPECT_EQ(receiver.Count(), before + 1);
-    return receiver.Last();
-  }
-
-  // The card of record id in the file text, or empty.
-  static std::string CardOf(const std::string& file, int id) {
-    const std::string n = "N:Muster" + std::to_string(id) + ";";
-    const size_t at = file.find(n);
-    if (at == std::string::npos) return {};
-    const size_t begin = file.rfind("BEGIN:VCARD", at);
-    return file.substr(begin, file.find("END:VCARD", at) + 11 - begin);
-  }
-
-  TempDir dir;
-  Receiver receiver;
-};
 
 TEST_F(JobTest, WritesEveryUsableRecordAsAVersion4Card) {
   MakeDatabase(dir.path(),
@@ -103,22 +38,15 @@ TEST_F(JobTest, WritesEveryUsableRecordAsAVersion4Card) {
   const std::string file = ReadFile(Out());
   const std::string card1 =
       std::regex_replace(CardOf(file, 1), std::regex("REV:[0-9]{8}T[0-9]{6}Z"), "REV:*");
-  EXPECT_EQ(card1,
-            "BEGIN:VCARD\r\n"
-            "VERSION:4.0\r\n"
-            "N:Muster1;Erika;;;\r\n"
-            "FN:Erika Muster1\r\n"
-            "ORG:Vertrieb Nord\r\n"
-            "REV:*\r\n"
-            "PRODID:Parvela\r\n"
-            "CATEGORIES:Kunden,Gute Kunden\r\n"
-            "ADR;TYPE=WORK:;;K\xC3\xB6nigstra\xC3\x9F"
-            "e 1;Stuttgart;;70173;\r\n"
-            "TEL;TYPE=WORK:07111234567\r\n"
-            "EMAIL;TYPE=INTERNET;TYPE=WORK:erika@muster.de\r\n"
-            "END:VCARD\r\n");
+  EXPECT_EQ(card1, CardText({"BEGIN:VCARD", "VERSION:4.0", "N:Muster1;Erika;;;", "FN:Erika Muster1",
+                             "ORG:Vertrieb Nord", "REV:*", "PRODID:Parvela",
+                             "CATEGORIES:Kunden,Gute Kunden",
+                             "ADR;TYPE=WORK:;;K\xC3\xB6nigstra\xC3\x9F"
+                             "e 1;Stuttgart;;70173;",
+                             "TEL;TYPE=WORK:07111234567",
+                             "EMAIL;TYPE=INTERNET;TYPE=WORK:erika@muster.de", "END:VCARD"}));
   EXPECT_TRUE(CardOf(file, 2).empty());
-  EXPECT_NE(CardOf(file, 3).find("EMAIL;TYPE=INTERNET;TYPE=WORK:b@c.de\r\n"), std::string::npos);
+  EXPECT_NE(CardOf(file, 3).find(Line("EMAIL;TYPE=INTERNET;TYPE=WORK:b@c.de")), std::string::npos);
   EXPECT_EQ(file.find("TEL", file.find("Muster3")), std::string::npos);
   EXPECT_EQ(file.substr(file.size() - 11), "END:VCARD\r\n");
   EXPECT_EQ(ReadFile(Ledger()),
@@ -297,7 +225,7 @@ TEST_F(JobTest, ValuesThatAreNotTextNeverBreakTheExport) {
   MakeDatabase(dir.path(), {odd, empty}, true);
   const TResultCell r = Run(false);
   EXPECT_TRUE(r.Ok) << r.Text;
-  EXPECT_NE(ReadFile(Out()).find("N:M\xC3\xBCller\xC3\xBF;;;;\r\n"), std::string::npos)
+  EXPECT_NE(ReadFile(Out()).find(Line("N:M\xC3\xBCller\xC3\xBF;;;;")), std::string::npos)
       << ReadFile(Out());
 }
 

@@ -1,0 +1,243 @@
+// Batches of records and their hand-over between two threads: the layout keeps every text and ID,
+// the queue stays within its bounds, either side can stop it, and no batch is lost or reordered.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <stdexcept>
+#include <thread>
+
+#include "export/RowBatchQueue.h"
+
+namespace pv {
+namespace {
+
+using namespace std::chrono_literals;
+
+// Waits (generously) until pred holds; false when it never does.
+template <class Pred>
+bool Eventually(Pred pred) {
+  for (int i = 0; i < 2000 && !pred(); ++i) std::this_thread::sleep_for(5ms);
+  return pred();
+}
+
+// A record whose every text names its ID and place, so a mix-up shows.
+void AddRecord(TRowBatch& batch, int64_t id, size_t emails = 1, size_t phones = 1) {
+  batch.BeginRow(id, emails, phones);
+  const std::string tag = std::to_string(id);
+  for (int c = 0; c < kRowColumns; ++c) batch.AddText("c" + std::to_string(c) + "/" + tag);
+  batch.AddText("stamp/" + tag);
+  for (size_t i = 0; i < emails; ++i) batch.AddText("mail" + std::to_string(i) + "@" + tag);
+  for (size_t i = 0; i < phones; ++i) batch.AddText("0" + std::to_string(i) + tag);
+}
+
+std::unique_ptr<TRowBatch> BatchOf(int64_t id) {
+  auto batch = std::make_unique<TRowBatch>();
+  AddRecord(*batch, id);
+  return batch;
+}
+
+int64_t FirstId(const TRowBatch& batch) { return TRowView(batch, 0).Id(); }
+
+TEST(RowBatch, EveryRecordReadsBackWithItsIdTextsAndLists) {
+  const struct {
+    int64_t id;
+    size_t emails, phones;
+  } rows[] = {{1, 1, 0}, {-7, 0, 3}, {4294967297LL, 2, 2}, {INT64_MIN, 0, 1}, {INT64_MAX, 5, 0}};
+  TRowBatch batch;
+  for (const auto& r : rows) AddRecord(batch, r.id, r.emails, r.phones);
+  ASSERT_EQ(batch.Rows(), std::size(rows));
+  for (size_t i = 0; i < std::size(rows); ++i) {
+    SCOPED_TRACE(i);
+    const TRowView view(batch, i);
+    const std::string tag = std::to_string(rows[i].id);
+    EXPECT_EQ(view.Id(), rows[i].id);
+    EXPECT_EQ(view.Column(kAbt), "c2/" + tag);
+    EXPECT_EQ(view.Column(kGroups), "c6/" + tag);
+    EXPECT_EQ(view.Stamp(), "stamp/" + tag);
+    ASSERT_EQ(view.Emails(), rows[i].emails);
+    ASSERT_EQ(view.Phones(), rows[i].phones);
+    for (size_t e = 0; e < view.Emails(); ++e) {
+      EXPECT_EQ(view.Email(e), "mail" + std::to_string(e) + "@" + tag);
+    }
+    for (size_t p = 0; p < view.Phones(); ++p) {
+      EXPECT_EQ(view.Phone(p), "0" + std::to_string(p) + tag);
+    }
+  }
+  batch.Clear();
+  EXPECT_EQ(batch.Rows(), 0u);
+  EXPECT_EQ(batch.TextBytes(), 0u);
+}
+
+TEST(RowBatch, ConvertedTextIsWindows1252AndEmptyTextStaysEmpty) {
+  TRowBatch batch;
+  batch.BeginRow(1, 0, 0);
+  batch.AddConverted("K\xC3\xB6ln \xE2\x82\xAC");  // UTF-8
+  batch.AddConverted("");
+  batch.AddConverted("M\xFCller");  // not UTF-8: taken as it is
+  for (int c = 3; c <= kRowColumns; ++c) batch.AddText("");
+  const TRowView view(batch, 0);
+  EXPECT_EQ(view.Column(kNName), "K\xF6ln \x80");
+  EXPECT_EQ(view.Column(kVName), "");
+  EXPECT_EQ(view.Column(kAbt), "M\xFCller");
+  EXPECT_EQ(view.Stamp(), "");
+}
+
+// Pushes count batches numbered from first on a thread, counting the pushes that were taken.
+struct Pusher {
+  Pusher(TRowBatchQueue& queue, int count) {
+    thread = std::thread([this, &queue, count] {
+      for (int i = 0; i < count; ++i) {
+        if (!queue.Push(BatchOf(i))) {
+          refused = true;
+          return;
+        }
+        ++pushed;
+      }
+    });
+  }
+  ~Pusher() { thread.join(); }
+  std::atomic<int> pushed{0};
+  std::atomic<bool> refused{false};
+  std::thread thread;
+};
+
+TEST(RowBatchQueue, AheadOfTheConsumerThenWithItThePushesStopAtTheBound) {
+  TRowBatchQueue queue(TPipeLimits{2, 5, 1 << 30});
+  Pusher pusher(queue, 9);
+  // Before the first Pop the producer may run five ahead, and no further.
+  ASSERT_TRUE(Eventually([&] { return pusher.pushed == 5; }));
+  std::this_thread::sleep_for(50ms);
+  EXPECT_EQ(pusher.pushed, 5);
+  // Once the consumer takes, the bound is two: nothing more fits until the queue drains below it.
+  EXPECT_EQ(FirstId(*queue.Pop()), 0);
+  EXPECT_EQ(FirstId(*queue.Pop()), 1);
+  EXPECT_EQ(FirstId(*queue.Pop()), 2);
+  std::this_thread::sleep_for(50ms);
+  EXPECT_EQ(pusher.pushed, 5);
+  EXPECT_EQ(FirstId(*queue.Pop()), 3);
+  ASSERT_TRUE(Eventually([&] { return pusher.pushed == 6; }));
+  for (int i = 4; i < 9; ++i) EXPECT_EQ(FirstId(*queue.Pop()), i);
+  queue.Close();
+  EXPECT_EQ(queue.Pop(), nullptr);
+}
+
+TEST(RowBatchQueue, TheByteBoundAlwaysLetsOneBatchThrough) {
+  TRowBatchQueue queue(TPipeLimits{100, 100, 10});  // every batch is over 10 bytes
+  Pusher pusher(queue, 3);
+  ASSERT_TRUE(Eventually([&] { return pusher.pushed == 1; }));
+  std::this_thread::sleep_for(50ms);
+  EXPECT_EQ(pusher.pushed, 1);
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(FirstId(*queue.Pop()), i);
+}
+
+TEST(RowBatchQueue, StopFromTheConsumerReleasesABlockedProducer) {
+  TRowBatchQueue queue(TPipeLimits{1, 1, 1 << 30});
+  Pusher pusher(queue, 3);
+  ASSERT_TRUE(Eventually([&] { return pusher.pushed == 1; }));
+  queue.Stop();
+  ASSERT_TRUE(Eventually([&] { return pusher.refused.load(); }));
+  EXPECT_EQ(pusher.pushed, 1);
+  EXPECT_TRUE(queue.Stopped());
+  EXPECT_EQ(queue.Pop(), nullptr);  // stopped: what was queued is dropped
+  EXPECT_FALSE(queue.Push(BatchOf(9)));
+}
+
+TEST(RowBatchQueue, StopFromTheProducerReleasesAWaitingConsumer) {
+  TRowBatchQueue queue(TPipeLimits{4, 4, 1 << 30});
+  std::atomic<bool> released{false};
+  std::thread consumer([&] {
+    EXPECT_EQ(queue.Pop(), nullptr);
+    released = true;
+  });
+  std::this_thread::sleep_for(20ms);
+  EXPECT_FALSE(released);
+  queue.Stop();
+  consumer.join();
+  EXPECT_TRUE(released);
+}
+
+TEST(RowBatchQueue, CloseDrainsEveryBatchInOrder) {
+  TRowBatchQueue queue(TPipeLimits{3, 3, 1 << 30});
+  constexpr int kBatches = 5000;
+  std::thread producer([&] {
+    for (int i = 0; i < kBatches; ++i) {
+      auto batch = queue.Fresh();
+      EXPECT_EQ(batch->Rows(), 0u);  // recycled batches come back empty
+      AddRecord(*batch, i);
+      ASSERT_TRUE(queue.Push(std::move(batch)));
+    }
+    queue.Close();
+  });
+  int expected = 0;
+  while (auto batch = queue.Pop()) {
+    ASSERT_EQ(FirstId(*batch), expected++);
+    queue.Recycle(std::move(batch));
+  }
+  producer.join();
+  EXPECT_EQ(expected, kBatches);
+}
+
+const TPipeLimits kSmall{2, 4, 1 << 20};
+
+TEST(PipeRowBatches, EveryBatchArrivesInOrderAfterPrepare) {
+  int64_t next = 0;
+  int64_t seen = 0;
+  bool prepared = false;
+  PipeRowBatches(
+      kSmall,
+      [&](TRowBatch& batch) {
+        for (int i = 0; i < 3 && next < 1000; ++i) AddRecord(batch, next++);
+        return next < 1000;
+      },
+      [&] { prepared = true; },
+      [&](const TRowBatch& batch) {
+        EXPECT_TRUE(prepared);
+        for (size_t r = 0; r < batch.Rows(); ++r) EXPECT_EQ(TRowView(batch, r).Id(), seen++);
+      });
+  EXPECT_EQ(seen, 1000);
+}
+
+struct Foreign {
+  int code;
+};
+
+// Every kind of failure, on either side, comes out of PipeRowBatches and stops the other side.
+TEST(PipeRowBatches, AFailureOnEitherSideIsRaisedHereAndStopsTheOther) {
+  enum Side { kProducer, kPrepare, kConsumer };
+  for (const Side side : {kProducer, kPrepare, kConsumer}) {
+    for (const bool foreign : {false, true}) {
+      SCOPED_TRACE(testing::Message() << "side " << side << (foreign ? " foreign" : " std"));
+      const auto fail = [foreign] {
+        if (foreign) throw Foreign{7};
+        throw std::runtime_error("kaputt");
+      };
+      int64_t produced = 0;
+      const auto fill = [&](TRowBatch& batch) {
+        if (side == kProducer && produced == 50) fail();
+        AddRecord(batch, produced++);
+        return true;  // endless unless stopped
+      };
+      const auto prepare = [&] {
+        if (side == kPrepare) fail();
+      };
+      int consumed = 0;
+      const auto consume = [&](const TRowBatch&) {
+        if (side == kConsumer && ++consumed == 10) fail();
+      };
+      try {
+        PipeRowBatches(kSmall, fill, prepare, consume);
+        ADD_FAILURE() << "no failure raised";
+      } catch (const Foreign& f) {
+        EXPECT_TRUE(foreign);
+        EXPECT_EQ(f.code, 7);
+      } catch (const std::runtime_error& e) {
+        EXPECT_FALSE(foreign);
+        EXPECT_STREQ(e.what(), "kaputt");
+      }
+    }
+  }
+}
+
+}  // namespace
+}  // namespace pv

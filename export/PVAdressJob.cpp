@@ -287,12 +287,14 @@ std::string FormatCount(long long n) {
 // --- the job -------------------------------------------------------------------------------
 
 TPVAdressJob::TPVAdressJob(HWND wnd, std::string outFile, std::string dbPath,
-                           std::string ledgerPath, bool onlyChanges, bool asAnsi)
+                           std::string ledgerPath, bool onlyChanges, bool asAnsi,
+                           TvCardVersion version)
     : DBPath(std::move(dbPath)),
       OutFile(std::move(outFile)),
       Wnd(wnd),
       OnlyChanges(onlyChanges),
       AsAnsi(asAnsi),
+      Version(version),
       LedgerPath(std::move(ledgerPath)) {
   Connection = std::make_unique<TAdsConnection>();
   Connection->Name.append(1, '_').append(std::to_string(GuidNumber()));

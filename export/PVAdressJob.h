@@ -39,7 +39,7 @@ class TPVAdressJob : public TWorkerThreadJob {
  public:
   // Stores the arguments; opens nothing. An empty ledgerPath means: no ledger is read or saved.
   TPVAdressJob(HWND wnd, std::string outFile, std::string dbPath, std::string ledgerPath,
-               bool onlyChanges, bool asAnsi);
+               bool onlyChanges, bool asAnsi, TvCardVersion version = vv40);
   ~TPVAdressJob() override;
 
   // The whole export. Never throws an exception of the system's family: its message becomes the
@@ -69,6 +69,7 @@ class TPVAdressJob : public TWorkerThreadJob {
   std::unique_ptr<TAdsConnection> Connection;
   bool OnlyChanges;
   bool AsAnsi;
+  TvCardVersion Version;  // the card version the file is written in
   std::string LedgerPath;
   std::unique_ptr<TBinTree> Ledger;
   std::vector<TScoreItem*> LedgerList;  // exists only while the ledger is saved

@@ -51,7 +51,7 @@ enum class Fault {
 };
 
 struct Options {
-  std::map<std::string, std::string> values;
+  std::map<std::u16string, std::u16string> values;  // as they travel: UTF-16
   std::string name;
   int delayMs = 0;
   Fault fault = Fault::Normal;
@@ -64,7 +64,8 @@ constexpr const char* kUsage =
     "usage: pv-exchange-service [--value NAME=TEXT]... [--name PIPE] [--log FILE]\n"
     "                           [--delay MS] [--close-midway | --short-data | --oversize-id |\n"
     "                            --oversize-data | --garbage] [--busy] [--run-as-uid UID]\n"
-    "  --value NAME=TEXT  answer the command NAME with TEXT (repeatable)\n"
+    "  --value NAME=TEXT  answer the command NAME with TEXT (repeatable; UTF-8, the text of\n"
+    "                     a client that reads Windows-1252 gets '?' for other characters)\n"
     "  --name PIPE        the pipe name (default: a fresh unique one)\n"
     "  --log FILE         append one line per client: its command and whether it ended cleanly\n"
     "  --delay MS         answer each request MS milliseconds late\n"
@@ -95,6 +96,41 @@ constexpr int kClientIdleMs = 60000;
   std::exit(1);
 }
 
+// Command-line text (the locale's UTF-8) as the UTF-16 that travels in messages; characters beyond
+// the basic plane become surrogate pairs. Text that is not valid UTF-8 is taken byte for byte as
+// Windows-1252, the system's own 8-bit text.
+std::u16string ArgToWide(const std::string& text) {
+  static constexpr char32_t kSmallest[] = {0, 0, 0x80, 0x800, 0x10000};
+  std::u16string out;
+  for (size_t i = 0; i < text.size();) {
+    const auto lead = static_cast<unsigned char>(text[i]);
+    const size_t len = lead < 0x80           ? 1
+                       : (lead >> 5) == 0x06 ? 2
+                       : (lead >> 4) == 0x0E ? 3
+                       : (lead >> 3) == 0x1E ? 4
+                                             : 0;
+    if (len == 0 || i + len > text.size()) return AnsiToWide(text);
+    char32_t cp = len == 1 ? lead : lead & (0x7Fu >> len);
+    for (size_t k = 1; k < len; ++k) {
+      const auto next = static_cast<unsigned char>(text[i + k]);
+      if ((next & 0xC0) != 0x80) return AnsiToWide(text);
+      cp = (cp << 6) | (next & 0x3Fu);
+    }
+    if (cp < kSmallest[len] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
+      return AnsiToWide(text);
+    }
+    if (cp >= 0x10000) {
+      cp -= 0x10000;
+      out += static_cast<char16_t>(0xD800 + (cp >> 10));
+      out += static_cast<char16_t>(0xDC00 + (cp & 0x3FF));
+    } else {
+      out += static_cast<char16_t>(cp);
+    }
+    i += len;
+  }
+  return out;
+}
+
 bool ParseInt(const std::string& text, long& out) {
   char* end = nullptr;
   errno = 0;
@@ -112,11 +148,10 @@ Options ParseArgs(int argc, char** argv) {
     };
     long number = 0;
     if (arg == "--value") {
-      // Taken byte for byte as the system's 8-bit text, so a path keeps its bytes.
       const std::string v = next();
       const size_t eq = v.find('=');
       if (eq == std::string::npos || eq == 0) Usage("--value needs NAME=TEXT");
-      o.values[v.substr(0, eq)] = v.substr(eq + 1);
+      o.values[ArgToWide(v.substr(0, eq))] = ArgToWide(v.substr(eq + 1));
     } else if (arg == "--name") {
       o.name = next();
       if (!IsValidPipeName(o.name)) Usage("not a usable pipe name: " + o.name);
@@ -253,11 +288,12 @@ class Service {
 
     MessageRef request = TMessageData::Create();
     request->GetData().Stream().Write(data.data(), data.size());
-    command = WideToAnsi(request->GetData().ReadWideString(u"COMMAND"));
+    const std::u16string wanted = request->GetData().ReadWideString(u"COMMAND");
+    command = WideToAnsi(wanted);
 
     MessageRef answer = TMessageData::Create();
-    if (auto it = o_.values.find(command); it != o_.values.end()) {
-      answer->GetData().WriteWideString(u"DATA", AnsiToWide(it->second));
+    if (auto it = o_.values.find(wanted); it != o_.values.end()) {
+      answer->GetData().WriteWideString(u"DATA", it->second);
     }
     const TMemoryStream& s = answer->GetData().Stream();
     const std::string encoded(s.Memory(), static_cast<size_t>(s.Size()));

@@ -36,6 +36,14 @@ constexpr std::array<TAutoOption, 4> kAutoOptions = {{
     {"--ansi", std::nullopt, true},
 }};
 
+// Why options are refused (Windows-1252).
+constexpr const char* kUnknownOption = "Unbekannte Angabe: ";
+constexpr const char* kContradictingOption =
+    "Widerspr\xFC"
+    "chliche Angabe: ";
+constexpr const char* kAnsiWith30 =
+    "--ansi geht nicht mit --vcard=3.0: vCard 3.0 wird immer in UTF-8 geschrieben.";
+
 // Sets target from value unless it holds another value already; false on a contradiction.
 template <class T>
 bool Take(std::optional<T>& target, const std::optional<T>& value) {
@@ -85,19 +93,16 @@ std::optional<TAutoOptions> ParseAutoOptions(const std::vector<std::string>& arg
       if (o.text == arg) option = &o;
     }
     if (option == nullptr) {
-      problem = "Unbekannte Angabe: " + Utf8ToAnsi(arg);
+      problem = kUnknownOption + Utf8ToAnsi(arg);
       return std::nullopt;
     }
     if (!Take(version, option->version) || !Take(asAnsi, option->asAnsi)) {
-      problem =
-          "Widerspr\xFC"
-          "chliche Angabe: " +
-          Utf8ToAnsi(arg);
+      problem = kContradictingOption + Utf8ToAnsi(arg);
       return std::nullopt;
     }
   }
-  if (version == vv30 && asAnsi == true) {
-    problem = "--ansi geht nicht mit --vcard=3.0: vCard 3.0 wird immer in UTF-8 geschrieben.";
+  if (version == vv30 && asAnsi.value_or(false)) {
+    problem = kAnsiWith30;
     return std::nullopt;
   }
   problem.clear();

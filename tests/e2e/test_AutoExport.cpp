@@ -230,15 +230,26 @@ TEST(AutoOptions, VersionAndEncodingServeThisRunOnly) {
 TEST(AutoExport, MessagesOnTheTerminalAreUtf8PlainText) {
   TempDir dir;
   test::MakeSampleDatabase(dir / "db", 50, 2);
-  const std::string out = dir /
-                          "Gr\xC3\xBC\xC3\x9F"
-                          "e & Co/x.vcf";  // a missing folder
-  const Outcome r = RunProgram({"AUTO", dir / "db", out}, dir.path());
-  EXPECT_EQ(r.status, 1);
-  EXPECT_FALSE(r.err.empty());
-  EXPECT_EQ(r.err.find("<b>"), std::string::npos) << r.err;
-  EXPECT_EQ(r.err.find("&amp;"), std::string::npos) << r.err;
-  EXPECT_TRUE(IsUtf8(r.err)) << r.err;
+  // The names as typed (UTF-8); the folders do not exist.
+  const std::string folder =
+      "Gr\xC3\xBC\xC3\x9F"
+      "e & <Co>";
+  const std::string db = "Kunden M\xC3\xBCnchen & Co";
+  const struct Case {
+    std::vector<std::string> args;
+    std::string named;  // what the message names
+  } cases[] = {
+      {{"AUTO", dir / "db", dir / folder + "/x.vcf"}, folder},
+      {{"AUTO", dir / db, dir / "x.vcf"}, db},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.named);
+    const Outcome r = RunProgram(c.args, dir.path());
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(IsUtf8(r.err)) << r.err;
+    EXPECT_NE(r.err.find(c.named), std::string::npos) << r.err;  // no tags, no entities
+    EXPECT_EQ(r.err.find("<b>"), std::string::npos) << r.err;
+  }
 }
 
 // A few thousand records with every awkward character in every text column, exported in UTF-8 in

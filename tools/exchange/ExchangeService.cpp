@@ -184,7 +184,7 @@ std::string UniqueName() {
     std::memcpy(r, &t, sizeof(r));
   }
   char hex[17];
-  for (int i = 0; i < 8; ++i) std::snprintf(hex + 2 * i, 3, "%02x", r[i]);
+  for (size_t i = 0; i < sizeof(r); ++i) std::snprintf(hex + 2 * i, 3, "%02x", r[i]);
   return "pv-exchange-" + std::to_string(getpid()) + "-" + hex;
 }
 
@@ -402,6 +402,46 @@ struct Worker {
   std::atomic<bool> done{false};
 };
 
+// Serves clients, each on its own thread, until SIGINT or SIGTERM arrives on signalFd; then wakes
+// the client threads through stopPipe and waits for them.
+void ServeUntilStopped(const Options& o, int listenFd, int signalFd, const int stopPipe[2]) {
+  Service service(o);
+  std::list<Worker> workers;
+  for (;;) {
+    pollfd p[2] = {{signalFd, POLLIN, 0}, {listenFd, POLLIN, 0}};
+    const int r = poll(p, o.busy ? 1 : 2, 1000);
+    if (r < 0 && errno != EINTR) break;
+    if (p[0].revents & POLLIN) break;
+    if (r > 0 && (p[1].revents & POLLIN)) {
+      const int fd = accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+      if (fd >= 0) {
+        Worker& w = workers.emplace_back();
+        w.thread = std::thread([&service, &w, fd, stopFd = stopPipe[0]] {
+          service.Serve(fd, stopFd);
+          w.done = true;
+        });
+      }
+    }
+    workers.remove_if([](Worker& w) {
+      if (!w.done) return false;
+      w.thread.join();
+      return true;
+    });
+  }
+  [[maybe_unused]] ssize_t ignored = write(stopPipe[1], "x", 1);
+  for (Worker& w : workers) w.thread.join();
+}
+
+// Removes the name file unless another service has taken it over meanwhile.
+void RemoveNameFile(const std::string& nameFile, const std::string& name) {
+  std::vector<std::string> lines;
+  try {
+    LoadListRetry(lines, nameFile);
+  } catch (const std::exception&) {
+  }
+  if (!lines.empty() && lines.front() == name) unlink(nameFile.c_str());
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -439,42 +479,11 @@ int main(int argc, char** argv) {
   std::printf("%s\n", o.name.c_str());
   std::fflush(stdout);
 
-  Service service(o);
-  std::list<Worker> workers;
-  for (;;) {
-    pollfd p[2] = {{signalFd, POLLIN, 0}, {listenFd, POLLIN, 0}};
-    const int r = poll(p, o.busy ? 1 : 2, 1000);
-    if (r < 0 && errno != EINTR) break;
-    if (p[0].revents & POLLIN) break;
-    if (r > 0 && (p[1].revents & POLLIN)) {
-      const int fd = accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
-      if (fd >= 0) {
-        Worker& w = workers.emplace_back();
-        w.thread = std::thread([&service, &w, fd, stopFd = stopPipe[0]] {
-          service.Serve(fd, stopFd);
-          w.done = true;
-        });
-      }
-    }
-    workers.remove_if([](Worker& w) {
-      if (!w.done) return false;
-      w.thread.join();
-      return true;
-    });
-  }
-
-  // Wake every client thread, wait for them, then remove what the service published.
-  [[maybe_unused]] ssize_t ignored = write(stopPipe[1], "x", 1);
-  for (Worker& w : workers) w.thread.join();
+  ServeUntilStopped(o, listenFd, signalFd, stopPipe);
+  // Remove what the service published.
   for (int fd : fillers) close(fd);
   close(listenFd);
   unlink(socketFile.c_str());
-  std::vector<std::string> lines;
-  try {
-    LoadListRetry(lines, nameFile);
-  } catch (const std::exception&) {
-  }
-  // Another service may have taken the name file over meanwhile; leave its file alone.
-  if (!lines.empty() && lines.front() == o.name) unlink(nameFile.c_str());
+  RemoveNameFile(nameFile, o.name);
   return 0;
 }

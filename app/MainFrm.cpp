@@ -1,6 +1,8 @@
 #include "app/MainFrm.h"
 
 #include <QCoreApplication>
+#include <array>
+#include <string_view>
 
 #include "export/PVAdressJob.h"
 #include "files/AnsiText.h"
@@ -18,8 +20,137 @@ constexpr const char* kDesktopFile = "pv.vcf";
 constexpr const char* kLedgerName = "vCard.Export/calc.txt";
 constexpr int kPoolMinThreads = 10;
 constexpr int kPoolMaxThreads = 5;
+constexpr const char* kDialogKeyPrefix = "PXOpenSaveFile.";
+constexpr const char* kFilterIndexSuffix = ".FI";
+
+// The options of the silent export: each sets the version or the encoding.
+struct TAutoOption {
+  std::string_view text;
+  std::optional<TvCardVersion> version;
+  std::optional<bool> asAnsi;
+};
+constexpr std::array<TAutoOption, 4> kAutoOptions = {{
+    {"--vcard=3.0", vv30, std::nullopt},
+    {"--vcard=4.0", vv40, std::nullopt},
+    {"--utf8", std::nullopt, false},
+    {"--ansi", std::nullopt, true},
+}};
+
+// Why options are refused (Windows-1252).
+constexpr const char* kUnknownOption = "Unbekannte Angabe: ";
+constexpr const char* kContradictingOption =
+    "Widerspr\xFC"
+    "chliche Angabe: ";
+constexpr const char* kAnsiWith30 =
+    "--ansi geht nicht mit --vcard=3.0: vCard 3.0 wird immer in UTF-8 geschrieben.";
+
+// Sets target from value unless it holds another value already; false on a contradiction.
+template <class T>
+bool Take(std::optional<T>& target, const std::optional<T>& value) {
+  if (!value) return true;
+  if (target && *target != *value) return false;
+  target = value;
+  return true;
+}
+
+// The markup's entities that the terminal shows as their character (Windows-1252).
+struct TEntity {
+  std::string_view name;
+  char ch;
+};
+constexpr std::array<TEntity, 6> kEntities = {{
+    {"&amp;", '&'},
+    {"&lt;", '<'},
+    {"&gt;", '>'},
+    {"&quot;", '"'},
+    {"&nbsp;", ' '},
+    {"&euro;", '\x80'},
+}};
+
+constexpr size_t npos = std::string_view::npos;
+
+bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
+  return text.size() >= prefix.size() && AnsiSameText(text.substr(0, prefix.size()), prefix);
+}
 
 }  // namespace
+
+const char* const AutoUsageText =
+    "Aufruf: vcard-parvela AUTO <Datenbankordner> <Datei> [--vcard=3.0|--vcard=4.0] "
+    "[--utf8|--ansi]\n"
+    "  --vcard=3.0  vCard 3.0 f\xFCr Android und iPhone, immer in UTF-8\n"
+    "  --vcard=4.0  vCard 4.0 (ohne Angabe)\n"
+    "  --utf8       in UTF-8 schreiben, --ansi in Windows-1252 (ohne Angabe: wie zuletzt im "
+    "Fenster gew\xE4hlt)";
+
+std::optional<TAutoOptions> ParseAutoOptions(const std::vector<std::string>& args,
+                                             std::string& problem) {
+  std::optional<TvCardVersion> version;
+  std::optional<bool> asAnsi;
+  for (const std::string& arg : args) {
+    const TAutoOption* option = nullptr;
+    for (const TAutoOption& o : kAutoOptions) {
+      if (o.text == arg) option = &o;
+    }
+    if (option == nullptr) {
+      problem = kUnknownOption + Utf8ToAnsi(arg);
+      return std::nullopt;
+    }
+    if (!Take(version, option->version) || !Take(asAnsi, option->asAnsi)) {
+      problem = kContradictingOption + Utf8ToAnsi(arg);
+      return std::nullopt;
+    }
+  }
+  if (version == vv30 && asAnsi.value_or(false)) {
+    problem = kAnsiWith30;
+    return std::nullopt;
+  }
+  problem.clear();
+  return TAutoOptions{version.value_or(vv40), asAnsi};
+}
+
+std::string EscapeMarkup(const std::string& text) {
+  std::string out;
+  out.reserve(text.size());
+  for (const char ch : text) {
+    switch (ch) {
+      case '&':
+        out += "&amp;";
+        break;
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      default:
+        out += ch;
+    }
+  }
+  return out;
+}
+
+std::string MessageForTerminal(const std::string& markup) {
+  std::string plain;
+  std::string_view rest = markup;
+  while (!rest.empty()) {
+    const size_t end = rest.front() == '<' ? rest.find('>') : npos;
+    if (end != npos) {
+      if (StartsWithNoCase(rest, "<br") && std::string_view(">/ ").find(rest[3]) != npos) {
+        plain += '\n';
+      }
+      rest.remove_prefix(end + 1);
+      continue;
+    }
+    const TEntity* entity = nullptr;
+    for (const TEntity& e : kEntities) {
+      if (rest.front() == '&' && StartsWithNoCase(rest, e.name)) entity = &e;
+    }
+    plain += entity ? entity->ch : rest.front();
+    rest.remove_prefix(entity ? entity->name.size() : 1);
+  }
+  return AnsiToUtf8(plain);
+}
 
 TMainFrm::TMainFrm(TMainView& view, TValueRequest request)
     : view_(view), request_(std::move(request)) {}
@@ -62,7 +193,7 @@ void TMainFrm::FlatButton1Click() {
   const std::string folder = AddBackslash(GetSpecialFolder(CSIDL_DESKTOP));
   view_.SetRunning(true);
   FQuiet = false;
-  StartExport(FDBPath, folder + kDesktopFile, view_.OnlyChanges());
+  StartExport(FDBPath, folder + kDesktopFile, view_.OnlyChanges(), StoredChoice());
 }
 
 void TMainFrm::HTMLabel1AnchorClick(const std::string&) {
@@ -71,13 +202,24 @@ void TMainFrm::HTMLabel1AnchorClick(const std::string&) {
   if (file.empty()) return;
   view_.SetRunning(true);
   FQuiet = false;
-  StartExport(FDBPath, file, view_.OnlyChanges());
+  // The dialog has just stored the chosen filter with the other settings.
+  StartExport(FDBPath, file, view_.OnlyChanges(), StoredChoice());
 }
 
-void TMainFrm::StartExport(const std::string& dbPath, const std::string& outFile,
-                           bool onlyChanges) {
-  FPool->AddJob(std::make_unique<TPVAdressJob>(FMsgWnd, outFile, dbPath, LedgerFileName(),
-                                               onlyChanges, view_.AsAnsi()));
+void TMainFrm::StartExport(const std::string& dbPath, const std::string& outFile, bool onlyChanges,
+                           const TOutputChoice& choice) {
+  // Phones read a 3.0 file as UTF-8 only.
+  const bool asAnsi = choice.Version != vv30 && choice.AsAnsi;
+  auto job = std::make_unique<TPVAdressJob>(FMsgWnd, outFile, dbPath, LedgerFileName(), onlyChanges,
+                                            asAnsi, choice.Version);
+  if (OnJobCreated) OnJobCreated(*job);
+  FPool->AddJob(std::move(job));
+}
+
+TOutputChoice TMainFrm::StoredChoice() const {
+  const std::string key = std::string(kDialogKeyPrefix) + OutputDialogKey + kFilterIndexSuffix;
+  const bool for30 = ReadModeInteger(key, 1) == OutputFilterVCard30;
+  return TOutputChoice{for30 ? vv30 : vv40, view_.AsAnsi()};
 }
 
 std::string TMainFrm::LedgerFileName() const {

@@ -3,13 +3,59 @@
 // goes through TMainView, so the silent command-line run uses the same logic with no widget at all.
 #pragma once
 
+#include <functional>
 #include <memory>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "app/UtilWindow.h"
 #include "export/WorkerThreadPool.h"
+#include "vcard/Contact.h"
 
 namespace pv {
+
+class TPVAdressJob;
+
+// The save dialog of the start by the link: its settings key and its filter text (Windows-1252).
+// The second filter chooses vCard 3.0 for phones; its index is remembered under
+// "PXOpenSaveFile.Rolodeck.FI" and also decides the format of a start by "Los!".
+inline constexpr const char* OutputDialogKey = "Rolodeck";
+inline constexpr const char* OutputFileFilter =
+    "VCard|*.vcf|VCard 3.0 f\xFCr Android und iPhone|*.vcf";
+inline constexpr int OutputFilterVCard30 = 2;
+
+// The format of one export's file.
+struct TOutputChoice {
+  TvCardVersion Version = vv40;
+  bool AsAnsi = true;  // Windows-1252 instead of UTF-8; never for 3.0, which is always UTF-8
+};
+
+// What the silent export was asked for after its two paths.
+struct TAutoOptions {
+  TvCardVersion Version = vv40;
+  std::optional<bool> AsAnsi;  // --ansi or --utf8; none: the stored "Als ANSI"
+};
+
+// The options after AUTO's database folder and file, as the command line gives them (UTF-8):
+// "--vcard=3.0" or "--vcard=4.0", "--utf8" or
+// "--ansi", each at most once (a repeat of the same option is harmless). Anything else, two
+// contradicting options or "--ansi" with "--vcard=3.0" give nothing, and problem (Windows-1252)
+// says why.
+std::optional<TAutoOptions> ParseAutoOptions(const std::vector<std::string>& args,
+                                             std::string& problem);
+
+// The usage text of the silent export (Windows-1252).
+extern const char* const AutoUsageText;
+
+// Windows-1252 text made safe inside the message markup: "&" as "&amp;", "<" as "&lt;", ">" as
+// "&gt;".
+std::string EscapeMarkup(const std::string& text);
+
+// A message in the markup (Windows-1252) as a terminal shows it: UTF-8, each "<br>" a line break,
+// other tags dropped, the entities "&amp;", "&lt;", "&gt;", "&quot;", "&nbsp;" and "&euro;" as
+// their characters.
+std::string MessageForTerminal(const std::string& markup);
 
 // The controls and dialogs the logic reads and drives.
 class TMainView {
@@ -39,14 +85,22 @@ class TMainFrm {
   void FormDestroy();
   void FlatButton1Click();
   void HTMLabel1AnchorClick(const std::string& anchor);
-  void StartExport(const std::string& dbPath, const std::string& outFile, bool onlyChanges);
+  // Queues one export job writing the file in the given format (3.0 always as UTF-8).
+  void StartExport(const std::string& dbPath, const std::string& outFile, bool onlyChanges,
+                   const TOutputChoice& choice);
   std::string LedgerFileName() const;
+  // The format the window exports in: the version remembered with the save dialog's filter and
+  // the state of "Als ANSI".
+  TOutputChoice StoredChoice() const;
   void MsgWndProc(TMessage& message);
 
   // The outcome of the export that ended the run: set when WM_EXPORTDONE arrives.
   bool Finished() const { return finished_; }
   bool ResultOk() const { return resultOk_; }
   const std::string& ResultText() const { return resultText_; }
+
+  // Test seam: sees each export job just before it is queued.
+  std::function<void(const TPVAdressJob&)> OnJobCreated;
 
  private:
   bool AskDatabaseFolder();

@@ -70,8 +70,8 @@ constexpr QRgb kBalloonBack = Bgr(0xFF0000);  // blue
 constexpr QRgb kBalloonInk = Bgr(0x800000);   // navy
 
 // The save dialog of the start by the link.
-constexpr const char* kDialogKey = "Rolodeck";
-constexpr const char* kDialogFilter = "VCard|*.vcf";
+constexpr const char* kDialogKey = OutputDialogKey;
+constexpr const char* kDialogFilter = OutputFileFilter;
 constexpr const char* kDialogExt = ".vcf";
 constexpr const char* kDialogName = "PV.vcf";
 
@@ -96,7 +96,7 @@ TMainWindow::TMainWindow(TValueRequest request)
     FFrm->FormCreate();
   } catch (const std::exception& e) {
     // Without its pool or hidden window no export could run or report back.
-    ShowHTMLMessage(e.what());
+    ShowHTMLMessage(EscapeMarkup(e.what()));
     FlatButton1->setEnabled(false);
     HTMLabel1->setEnabled(false);
   }

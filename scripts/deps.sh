@@ -24,3 +24,17 @@ if [ ${#missing[@]} -gt 0 ]; then
   "${sudo_cmd[@]}" apt-get update -qq
   DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
+
+# ical.js, the second independent vCard parser of the end-to-end tests, at the version pinned in
+# tests/e2e/node/package-lock.json. Node and npm come from Debian unless the machine has them.
+if ! command -v npm >/dev/null 2>&1; then
+  sudo_cmd=()
+  [ "$(id -u)" -ne 0 ] && sudo_cmd=(sudo)
+  "${sudo_cmd[@]}" apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends nodejs npm
+fi
+node_folder="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)/tests/e2e/node"
+if [ ! -f "$node_folder/node_modules/ical.js/package.json" ]; then
+  npm ci --prefix "$node_folder" --no-audit --no-fund --loglevel=error ||
+    echo "warning: ical.js could not be installed; the end-to-end tests skip its checks" >&2
+fi

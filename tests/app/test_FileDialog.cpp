@@ -1,10 +1,13 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QComboBox>
 #include <QScreen>
+#include <QTest>
 #include <QTimer>
 
 #include "app/FileDialog.h"
+#include "app/MainFrm.h"
 #include "files/FileUtil.h"
 #include "settings/UserMode.h"
 #include "tests/support/TempDir.h"
@@ -278,6 +281,44 @@ TEST_F(FileDialogTest, RealDialogAppendsTheSuffixPlacesAndRemembers) {
   EXPECT_TRUE(sawDialog);
   EXPECT_EQ(name, "");
   EXPECT_EQ(ReadModeInteger(kFI, -1), 0);
+}
+
+// The main window's two file types share one pattern; the dialog tells them apart by name.
+TEST_F(FileDialogTest, RealDialogShowsAndRemembersThePhoneFileType) {
+  const QString phones = QString::fromUtf8("VCard 3.0 f\u00FCr Android und iPhone (*.vcf)");
+  struct Round {
+    int stored;
+    int picked;  // the type the user picks, 0 for none
+    QString shown;
+    int remembered;
+  } rounds[] = {
+      {2, 0, phones, 2},
+      {2, 1, "VCard (*.vcf)", 1},
+      {1, 2, phones, 2},
+      {3, 0, "VCard (*.vcf)", 1},
+  };
+  for (const Round& r : rounds) {
+    SCOPED_TRACE(r.stored * 10 + r.picked);
+    WriteModeInteger(kFI, r.stored);
+    QString shown;
+    QTimer::singleShot(0, [&] {
+      auto* d = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+      if (!d) return;
+      auto* types = d->findChild<QComboBox*>("fileTypeCombo");
+      if (types && r.picked > 0) {  // the keys a user presses on the list of types
+        QTest::keyClick(types, r.picked == 1 ? Qt::Key_Home : Qt::Key_End);
+      }
+      shown = d->selectedNameFilter();
+      d->selectFile("kontakte");
+      static_cast<QDialog*>(d)->accept();
+    });
+    std::string name;
+    EXPECT_TRUE(ExecuteFileDialog(OutputDialogKey, "", OutputFileFilter, ".vcf", dir_.path(), true,
+                                  nullptr, nullptr, "PV.vcf", name));
+    EXPECT_EQ(shown, r.shown);
+    EXPECT_EQ(name, dir_ / "kontakte.vcf");
+    EXPECT_EQ(ReadModeInteger(kFI, -1), r.remembered);
+  }
 }
 
 }  // namespace

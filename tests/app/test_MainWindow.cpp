@@ -370,7 +370,7 @@ TEST_F(MainWindowTest, LinkAsksForTheFileAndCancelChangesNothing) {
   ASSERT_EQ(dialogs_.size(), 1u);
   const TFileDialogSettings& s = dialogs_[0];
   EXPECT_TRUE(s.SaveMode);
-  EXPECT_EQ(s.Filter, "VCard|*.vcf");
+  EXPECT_EQ(s.Filter, OutputFileFilter);
   EXPECT_EQ(s.DefaultExt, ".vcf");
   EXPECT_EQ(s.InitialName, "PV.vcf");
   EXPECT_EQ(s.InitialFolder, "");

@@ -15,6 +15,15 @@ std::string MakeSampleDatabase(const std::string& folder, int64_t n, uint64_t se
   }
 }
 
+std::string MakeAwkwardSampleDatabase(const std::string& folder, int64_t n, uint64_t seed) {
+  try {
+    return sampledb::WriteSampleDatabase(folder, n, seed, true);
+  } catch (const std::exception& e) {
+    ADD_FAILURE() << "awkward sample database in " << folder << ": " << e.what();
+    return {};
+  }
+}
+
 std::string MakeDatabase(const std::string& folder, const std::vector<AddressRow>& rows,
                          bool withExportFolder) {
   try {

@@ -18,6 +18,11 @@ using AddressRow = pv::sampledb::AddressRow;
 // <folder>/vCard.Export/. Returns the database path; fails the test when it cannot.
 std::string MakeSampleDatabase(const std::string& folder, int64_t n, uint64_t seed = 1);
 
+// Like MakeSampleDatabase, with a third of the records holding in every text column what a card
+// must escape or convert (umlauts, the euro sign, ";" "," "\", line breaks, characters outside
+// Windows-1252); see pv-sampledb --awkward.
+std::string MakeAwkwardSampleDatabase(const std::string& folder, int64_t n, uint64_t seed = 1);
+
 // Writes <folder>/Parvela.sqlite holding exactly these rows (replacing an existing one), and
 // <folder>/vCard.Export/ when withExportFolder. Returns the database path; fails the test when it
 // cannot.

@@ -51,7 +51,7 @@ enum class Fault {
 };
 
 struct Options {
-  std::map<std::string, std::string> values;
+  std::map<std::u16string, std::u16string> values;  // as they travel: UTF-16
   std::string name;
   int delayMs = 0;
   Fault fault = Fault::Normal;
@@ -64,7 +64,8 @@ constexpr const char* kUsage =
     "usage: pv-exchange-service [--value NAME=TEXT]... [--name PIPE] [--log FILE]\n"
     "                           [--delay MS] [--close-midway | --short-data | --oversize-id |\n"
     "                            --oversize-data | --garbage] [--busy] [--run-as-uid UID]\n"
-    "  --value NAME=TEXT  answer the command NAME with TEXT (repeatable)\n"
+    "  --value NAME=TEXT  answer the command NAME with TEXT (repeatable; UTF-8, the text of\n"
+    "                     a client that reads Windows-1252 gets '?' for other characters)\n"
     "  --name PIPE        the pipe name (default: a fresh unique one)\n"
     "  --log FILE         append one line per client: its command and whether it ended cleanly\n"
     "  --delay MS         answer each request MS milliseconds late\n"
@@ -95,6 +96,41 @@ constexpr int kClientIdleMs = 60000;
   std::exit(1);
 }
 
+// Command-line text (the locale's UTF-8) as the UTF-16 that travels in messages; characters beyond
+// the basic plane become surrogate pairs. Text that is not valid UTF-8 is taken byte for byte as
+// Windows-1252, the system's own 8-bit text.
+std::u16string ArgToWide(const std::string& text) {
+  static constexpr char32_t kSmallest[] = {0, 0, 0x80, 0x800, 0x10000};
+  std::u16string out;
+  for (size_t i = 0; i < text.size();) {
+    const auto lead = static_cast<unsigned char>(text[i]);
+    const size_t len = lead < 0x80           ? 1
+                       : (lead >> 5) == 0x06 ? 2
+                       : (lead >> 4) == 0x0E ? 3
+                       : (lead >> 3) == 0x1E ? 4
+                                             : 0;
+    if (len == 0 || i + len > text.size()) return AnsiToWide(text);
+    char32_t cp = len == 1 ? lead : lead & (0x7Fu >> len);
+    for (size_t k = 1; k < len; ++k) {
+      const auto next = static_cast<unsigned char>(text[i + k]);
+      if ((next & 0xC0) != 0x80) return AnsiToWide(text);
+      cp = (cp << 6) | (next & 0x3Fu);
+    }
+    if (cp < kSmallest[len] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
+      return AnsiToWide(text);
+    }
+    if (cp >= 0x10000) {
+      cp -= 0x10000;
+      out += static_cast<char16_t>(0xD800 + (cp >> 10));
+      out += static_cast<char16_t>(0xDC00 + (cp & 0x3FF));
+    } else {
+      out += static_cast<char16_t>(cp);
+    }
+    i += len;
+  }
+  return out;
+}
+
 bool ParseInt(const std::string& text, long& out) {
   char* end = nullptr;
   errno = 0;
@@ -112,11 +148,10 @@ Options ParseArgs(int argc, char** argv) {
     };
     long number = 0;
     if (arg == "--value") {
-      // Taken byte for byte as the system's 8-bit text, so a path keeps its bytes.
       const std::string v = next();
       const size_t eq = v.find('=');
       if (eq == std::string::npos || eq == 0) Usage("--value needs NAME=TEXT");
-      o.values[v.substr(0, eq)] = v.substr(eq + 1);
+      o.values[ArgToWide(v.substr(0, eq))] = ArgToWide(v.substr(eq + 1));
     } else if (arg == "--name") {
       o.name = next();
       if (!IsValidPipeName(o.name)) Usage("not a usable pipe name: " + o.name);
@@ -149,7 +184,7 @@ std::string UniqueName() {
     std::memcpy(r, &t, sizeof(r));
   }
   char hex[17];
-  for (int i = 0; i < 8; ++i) std::snprintf(hex + 2 * i, 3, "%02x", r[i]);
+  for (size_t i = 0; i < sizeof(r); ++i) std::snprintf(hex + 2 * i, 3, "%02x", r[i]);
   return "pv-exchange-" + std::to_string(getpid()) + "-" + hex;
 }
 
@@ -253,11 +288,12 @@ class Service {
 
     MessageRef request = TMessageData::Create();
     request->GetData().Stream().Write(data.data(), data.size());
-    command = WideToAnsi(request->GetData().ReadWideString(u"COMMAND"));
+    const std::u16string wanted = request->GetData().ReadWideString(u"COMMAND");
+    command = WideToAnsi(wanted);
 
     MessageRef answer = TMessageData::Create();
-    if (auto it = o_.values.find(command); it != o_.values.end()) {
-      answer->GetData().WriteWideString(u"DATA", AnsiToWide(it->second));
+    if (auto it = o_.values.find(wanted); it != o_.values.end()) {
+      answer->GetData().WriteWideString(u"DATA", it->second);
     }
     const TMemoryStream& s = answer->GetData().Stream();
     const std::string encoded(s.Memory(), static_cast<size_t>(s.Size()));
@@ -366,6 +402,46 @@ struct Worker {
   std::atomic<bool> done{false};
 };
 
+// Serves clients, each on its own thread, until SIGINT or SIGTERM arrives on signalFd; then wakes
+// the client threads through stopPipe and waits for them.
+void ServeUntilStopped(const Options& o, int listenFd, int signalFd, const int stopPipe[2]) {
+  Service service(o);
+  std::list<Worker> workers;
+  for (;;) {
+    pollfd p[2] = {{signalFd, POLLIN, 0}, {listenFd, POLLIN, 0}};
+    const int r = poll(p, o.busy ? 1 : 2, 1000);
+    if (r < 0 && errno != EINTR) break;
+    if (p[0].revents & POLLIN) break;
+    if (r > 0 && (p[1].revents & POLLIN)) {
+      const int fd = accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+      if (fd >= 0) {
+        Worker& w = workers.emplace_back();
+        w.thread = std::thread([&service, &w, fd, stopFd = stopPipe[0]] {
+          service.Serve(fd, stopFd);
+          w.done = true;
+        });
+      }
+    }
+    workers.remove_if([](Worker& w) {
+      if (!w.done) return false;
+      w.thread.join();
+      return true;
+    });
+  }
+  [[maybe_unused]] ssize_t ignored = write(stopPipe[1], "x", 1);
+  for (Worker& w : workers) w.thread.join();
+}
+
+// Removes the name file unless another service has taken it over meanwhile.
+void RemoveNameFile(const std::string& nameFile, const std::string& name) {
+  std::vector<std::string> lines;
+  try {
+    LoadListRetry(lines, nameFile);
+  } catch (const std::exception&) {
+  }
+  if (!lines.empty() && lines.front() == name) unlink(nameFile.c_str());
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -403,42 +479,11 @@ int main(int argc, char** argv) {
   std::printf("%s\n", o.name.c_str());
   std::fflush(stdout);
 
-  Service service(o);
-  std::list<Worker> workers;
-  for (;;) {
-    pollfd p[2] = {{signalFd, POLLIN, 0}, {listenFd, POLLIN, 0}};
-    const int r = poll(p, o.busy ? 1 : 2, 1000);
-    if (r < 0 && errno != EINTR) break;
-    if (p[0].revents & POLLIN) break;
-    if (r > 0 && (p[1].revents & POLLIN)) {
-      const int fd = accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
-      if (fd >= 0) {
-        Worker& w = workers.emplace_back();
-        w.thread = std::thread([&service, &w, fd, stopFd = stopPipe[0]] {
-          service.Serve(fd, stopFd);
-          w.done = true;
-        });
-      }
-    }
-    workers.remove_if([](Worker& w) {
-      if (!w.done) return false;
-      w.thread.join();
-      return true;
-    });
-  }
-
-  // Wake every client thread, wait for them, then remove what the service published.
-  [[maybe_unused]] ssize_t ignored = write(stopPipe[1], "x", 1);
-  for (Worker& w : workers) w.thread.join();
+  ServeUntilStopped(o, listenFd, signalFd, stopPipe);
+  // Remove what the service published.
   for (int fd : fillers) close(fd);
   close(listenFd);
   unlink(socketFile.c_str());
-  std::vector<std::string> lines;
-  try {
-    LoadListRetry(lines, nameFile);
-  } catch (const std::exception&) {
-  }
-  // Another service may have taken the name file over meanwhile; leave its file alone.
-  if (!lines.empty() && lines.front() == o.name) unlink(nameFile.c_str());
+  RemoveNameFile(nameFile, o.name);
   return 0;
 }

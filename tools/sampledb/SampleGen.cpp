@@ -74,6 +74,23 @@ constexpr auto kNoiseWords = std::to_array<std::string_view>({
     "Uhr", "Gesch\xE4" "ftlich", "Tel."});
 // clang-format on
 
+// What the awkward records add to their texts (UTF-8): characters that a card escapes, line
+// breaks, the euro sign, umlauts, a character outside Windows-1252 and markup characters.
+constexpr auto kAwkwardTails = std::to_array<std::string_view>(
+    {" & S\xC3\xB6hne", "; Teil 2", ", Nachtrag", " Back\\slash", "\r\nzweite Zeile", "\nnur LF",
+     " 5 \xE2\x82\xAC", " \xC5\x81\xC3\xB3\x64\xC5\xBA", " <Partner>", " \"Anf\xC3\xBChrung\"",
+     "\\;,\r\n\xC3\xA4\xE2\x82\xAC"});
+// Words of IX that are no contact data but hold the same characters, and e-mail addresses with
+// an umlaut.
+constexpr auto kAwkwardWords =
+    std::to_array<std::string_view>({"Notiz;a,b\\c\xE2\x82\xAC",
+                                     "R\xC3\xBC"
+                                     "ckruf\r\nbitte",
+                                     "0711;1234567", "j\xC3\xBCrgen.m\xC3\xBCller@beispiel.de",
+                                     "b\xC3\xBCro@stra\xC3\x9F"
+                                     "e.de"});
+constexpr int kAwkwardPercent = 33;
+
 constexpr const char* kCreateTable =
     "CREATE TABLE Adressen (ID INTEGER PRIMARY KEY, NName TEXT, VName TEXT, Abt TEXT, IX TEXT, "
     "adr_42_ TEXT, Ort TEXT, strasse TEXT, GR TEXT, adr_47_ TEXT)";
@@ -310,7 +327,25 @@ std::string BuildDatabase(const std::string& folder, bool withExportFolder,
 
 }  // namespace
 
-SampleGenerator::SampleGenerator(uint64_t seed) : state_(seed) {}
+SampleGenerator::SampleGenerator(uint64_t seed, bool awkward)
+    : state_(seed), awkward_(awkward), awkwardState_(~seed) {}
+
+void SampleGenerator::AddAwkwardText(AddressRow& row) {
+  // Draws from the second sequence: the plain part of every record stays as without awkward.
+  std::swap(state_, awkwardState_);
+  if (Chance(kAwkwardPercent)) {
+    for (std::optional<std::string>* column :
+         {&row.NName, &row.VName, &row.Abt, &row.adr_42_, &row.Ort, &row.strasse, &row.GR}) {
+      std::string text = column->value_or("");
+      text += Pick(*this, kAwkwardTails);
+      *column = text;
+    }
+    std::string ix = row.IX.value_or("");
+    (ix += ix.empty() ? "" : " ") += Pick(*this, kAwkwardWords);
+    row.IX = ix;
+  }
+  std::swap(state_, awkwardState_);
+}
 
 uint64_t SampleGenerator::Random() {
   // splitmix64: small, fast, and the same sequence everywhere.
@@ -366,6 +401,7 @@ void SampleGenerator::Next(int64_t id, AddressRow& row) {
   }
   row.GR = Chance(40) ? std::nullopt : Utf8(Groups(*this));
   row.adr_47_ = Stamp(kFirstYear, kLastYear);
+  if (awkward_) AddAwkwardText(row);
 }
 
 std::string WriteDatabase(const std::string& folder, const std::vector<AddressRow>& rows,
@@ -378,8 +414,8 @@ std::string WriteDatabase(const std::string& folder, const std::vector<AddressRo
   });
 }
 
-std::string WriteSampleDatabase(const std::string& folder, int64_t n, uint64_t seed) {
-  SampleGenerator gen(seed);
+std::string WriteSampleDatabase(const std::string& folder, int64_t n, uint64_t seed, bool awkward) {
+  SampleGenerator gen(seed, awkward);
   int64_t id = 0;
   return BuildDatabase(folder, true, [&](AddressRow& row) {
     if (id >= n) return false;

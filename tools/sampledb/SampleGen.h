@@ -24,9 +24,12 @@ struct AddressRow {
 
 // Makes sample records from a seed: the same seed gives the same records on every machine.
 // About a fifth of them carry no e-mail address and no phone number of 9 or more digits.
+// With awkward, the texts also hold what a card must escape or convert: in about a third of the
+// records every text column gets umlauts, "€", ";", ",", "\", line breaks or a character
+// outside Windows-1252 (the same seed gives the same records as without, plus those additions).
 class SampleGenerator {
  public:
-  explicit SampleGenerator(uint64_t seed);
+  explicit SampleGenerator(uint64_t seed, bool awkward = false);
 
   // Fills row with the next record, numbered id.
   void Next(int64_t id, AddressRow& row);
@@ -39,7 +42,11 @@ class SampleGenerator {
   bool Chance(int percent);    // true in about percent of the calls
 
  private:
+  void AddAwkwardText(AddressRow& row);
+
   uint64_t state_;
+  bool awkward_;
+  uint64_t awkwardState_;  // its own sequence, so the plain records stay the same
 };
 
 // Writes <folder>/Parvela.sqlite holding exactly these rows, creating the folder when missing and
@@ -50,7 +57,8 @@ std::string WriteDatabase(const std::string& folder, const std::vector<AddressRo
                           bool withExportFolder);
 
 // Like WriteDatabase with n sample records numbered 1..n from seed; always creates vCard.Export.
-std::string WriteSampleDatabase(const std::string& folder, int64_t n, uint64_t seed);
+std::string WriteSampleDatabase(const std::string& folder, int64_t n, uint64_t seed,
+                                bool awkward = false);
 
 // Gives k records of the existing database (all when k reaches their number), picked by seed, a
 // new adr_47_ that differs from the old one to the second and is later than every stamp the

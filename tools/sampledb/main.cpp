@@ -12,7 +12,7 @@
 namespace {
 
 constexpr const char* kUsage =
-    "usage: pv-sampledb <folder> <N> [--seed S]\n"
+    "usage: pv-sampledb <folder> <N> [--seed S] [--awkward]\n"
     "       pv-sampledb <folder> --touch K [--seed S]\n"
     "\n"
     "The first form writes <folder>/Parvela.sqlite (replacing an existing one) with the table\n"
@@ -20,7 +20,10 @@ constexpr const char* kUsage =
     "The second form gives K records of an existing database, picked by the seed, a new change\n"
     "stamp adr_47_ (later than any generated one), so that an export of changes writes them "
     "again.\n"
-    "The same seed gives the same records; the default seed is 1. Both print the database path.\n";
+    "The same seed gives the same records; the default seed is 1. Both print the database path.\n"
+    "--awkward adds, to about a third of the records, text in every column that a vCard must\n"
+    "escape or convert: umlauts, the euro sign, \";\" \",\" \"\\\", line breaks, a character\n"
+    "outside Windows-1252.\n";
 
 template <typename T>
 bool ParseNumber(std::string_view text, T& value) {
@@ -40,10 +43,15 @@ int main(int argc, char** argv) {
   std::string folder;
   std::string_view count;
   bool touch = false;
+  bool awkward = false;
   uint64_t seed = pv::sampledb::DefaultSeed;
   for (int i = 1; i < argc; ++i) {
     const std::string_view arg = argv[i];
     if (arg == "--help" || arg == "-h") return Usage(nullptr);
+    if (arg == "--awkward") {
+      awkward = true;
+      continue;
+    }
     if (arg == "--seed" || arg == "--touch") {
       if (i + 1 == argc) return Usage("an option needs a number");
       if (arg == "--seed") {
@@ -74,7 +82,7 @@ int main(int argc, char** argv) {
       path = (std::filesystem::path(folder) / pv::sampledb::DatabaseFileName).string();
       std::fprintf(stderr, "%zu records changed\n", ids.size());
     } else {
-      path = pv::sampledb::WriteSampleDatabase(folder, n, seed);
+      path = pv::sampledb::WriteSampleDatabase(folder, n, seed, awkward);
     }
     std::printf("%s\n", std::filesystem::absolute(path).lexically_normal().c_str());
   } catch (const std::exception& e) {

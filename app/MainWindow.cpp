@@ -350,6 +350,9 @@ void TMainWindow::closeEvent(QCloseEvent* e) {
 
 int RunMainWindow(QApplication& app) {
   InstallGermanTranslation(app);
+  // The desktop finds the menu entry and icon by this name (Wayland's app id, the task bar).
+  QGuiApplication::setDesktopFileName(QString::fromLatin1(kAppId));
+  QApplication::setWindowIcon(ProgramIcon());
   TShellJobPool shellPool;  // opens the message box's links; outlives every window
   TMainWindow window;
   window.OnClosed = [] { QCoreApplication::quit(); };

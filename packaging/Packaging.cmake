@@ -83,21 +83,21 @@ set(CPACK_DEBIAN_PROGRAM_PACKAGE_DEPENDS "qt6-translations-l10n, fonts-wine")
 set(CPACK_DEBIAN_PROGRAM_PACKAGE_SUGGESTS vcard-parvela-tools)
 set(CPACK_DEBIAN_PROGRAM_DESCRIPTION
     "export the Parvela address table as a vCard file
- vcard-parvela reads the address table of the Parvela office product, takes
- the e-mail addresses and telephone numbers out of each record and writes one
- vCard per record into a single file, for web mail applications and from
- there for smartphones. It can write only the records changed since the last
- export, in UTF-8 or Windows-1252, from a small German window or without any
- window from the command line (AUTO), for example from cron.")
+vcard-parvela reads the address table of the Parvela office product, takes
+the e-mail addresses and telephone numbers out of each record and writes one
+vCard per record into a single file, for web mail applications and from
+there for smartphones. It can write only the records changed since the last
+export, in UTF-8 or Windows-1252, from a small German window or without any
+window from the command line (AUTO), for example from cron.")
 
 set(CPACK_DEBIAN_TOOLS_PACKAGE_NAME vcard-parvela-tools)
 set(CPACK_DEBIAN_TOOLS_PACKAGE_SECTION devel)
 set(CPACK_DEBIAN_TOOLS_PACKAGE_ENHANCES vcard-parvela)
 set(CPACK_DEBIAN_TOOLS_DESCRIPTION
     "sample database and exchange service for trying vcard-parvela
- pv-sampledb makes a Parvela address database of made-up records;
- pv-exchange-service stands in for Parvela's local exchange service that
- tells the vcard-parvela window where the database is. Together they let one
- try the program, and test it, without Parvela.")
+pv-sampledb makes a Parvela address database of made-up records;
+pv-exchange-service stands in for Parvela's local exchange service that
+tells the vcard-parvela window where the database is. Together they let one
+try the program, and test it, without Parvela.")
 
 include(CPack)

@@ -32,9 +32,11 @@ for deb in "$program" "$tools"; do
   echo "-- $(basename "$deb")"
   dpkg-deb --field "$deb" Package Version Depends Suggests Enhances
 done
-dpkg-deb --field "$program" Depends | grep -q 'qt6-translations-l10n' || {
+# (grep reads here-strings: with pipefail, grep -q ending a pipe early would fail it.)
+depends=$(dpkg-deb --field "$program" Depends)
+grep -q 'qt6-translations-l10n' <<< "$depends" || {
   echo "package-check: Depends lacks qt6-translations-l10n" >&2; exit 1; }
-dpkg-deb --field "$program" Depends | grep -q 'libqt6widgets6' || {
+grep -q 'libqt6widgets6' <<< "$depends" || {
   echo "package-check: Depends lacks the Qt libraries (dpkg-shlibdeps)" >&2; exit 1; }
 
 work=$(mktemp -d)
@@ -56,15 +58,18 @@ appstreamcli validate --no-net "$work/root/usr/share/metainfo/$id.metainfo.xml"
 
 echo "== Hardening of /usr/bin/vcard-parvela"
 bin=$work/root/usr/bin/vcard-parvela
-readelf -d "$bin" | grep -q 'BIND_NOW\|FLAGS.*NOW' || { echo "no bind-now" >&2; exit 1; }
-readelf -lW "$bin" | grep -q GNU_RELRO || { echo "no relro" >&2; exit 1; }
-readelf -sW --dyn-syms "$bin" | grep -q '__stack_chk_fail' || { echo "no stack protector" >&2; exit 1; }
-readelf -sW --dyn-syms "$bin" | grep -q '_chk@' || { echo "no fortified calls" >&2; exit 1; }
+dynamic=$(readelf -d "$bin")
+segments=$(readelf -lW "$bin")
+symbols=$(readelf -W --dyn-syms "$bin")
+grep -q 'BIND_NOW' <<< "$dynamic" || { echo "package-check: no bind-now" >&2; exit 1; }
+grep -q 'GNU_RELRO' <<< "$segments" || { echo "package-check: no relro" >&2; exit 1; }
+grep -q '__stack_chk_fail' <<< "$symbols" || { echo "package-check: no stack protector" >&2; exit 1; }
+grep -q '_chk@' <<< "$symbols" || { echo "package-check: no fortified calls" >&2; exit 1; }
 echo "relro, bind-now, stack protector, fortify: present"
 
 echo "== lintian"
 # Errors fail the check; the warnings kept are listed in the README's packaging section.
-lintian --fail-on error --no-tag-display-limit "$program" "$tools"
+lintian --fail-on error --tag-display-limit 0 "$program" "$tools"
 
 echo "== apt-get install"
 installed=1

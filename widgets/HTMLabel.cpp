@@ -144,8 +144,9 @@ void DrawFocusFrame(QPainter& p, QWidget* w, const QRect& r) {
 }  // namespace
 
 QStringList WineTahomaFiles() {
-  return {QStringLiteral("/usr/share/wine/fonts/tahoma.ttf"),
-          QStringLiteral("/usr/share/wine/fonts/tahomabd.ttf")};
+  // Only the regular face: Wine's bold Tahoma is wider but its strokes are no heavier, so bold
+  // text would look regular; the font engine's emboldened regular face does look bold.
+  return {QStringLiteral("/usr/share/wine/fonts/tahoma.ttf")};
 }
 
 QString ChooseUiFontFamily(const QStringList& fallbackFiles) {

@@ -32,9 +32,9 @@ QString UiFontFamily();
 void SetUiFontFamily(const QString& family);
 // The choice behind UiFontFamily: "Tahoma" when a family of that name is known to the font
 // database; else the family of the first of fallbackFiles that loads as an application font; else
-// "DejaVu Sans". Every loadable file is loaded (regular and bold faces of one family).
+// "DejaVu Sans". Every loadable file is loaded (faces of one family).
 QString ChooseUiFontFamily(const QStringList& fallbackFiles);
-// Where Debian's fonts-wine keeps its Tahoma (regular and bold).
+// The file of Debian's fonts-wine that UiFontFamily loads (its regular Tahoma).
 QStringList WineTahomaFiles();
 
 class THTMLabel;

@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QFontDatabase>
 #include <QImage>
+#include <QPainter>
 #include <QPushButton>
 #include <QTest>
 #include <string>
@@ -161,6 +162,21 @@ TEST(HTMLabelKeys, ADisabledLabelDrawsAllItsTextGreyedOut) {
   EXPECT_GT(CountPixels(form.label, Qt::blue), 0);
 }
 
+// Dark pixels of a short text drawn in font.
+int InkOf(const QFont& font) {
+  QImage image(200, 40, QImage::Format_RGB32);
+  image.fill(Qt::white);
+  QPainter p(&image);
+  p.setFont(font);
+  p.setPen(Qt::black);
+  p.drawText(5, 30, QStringLiteral("Los! Fertig Webapp"));
+  p.end();
+  int n = 0;
+  for (int y = 0; y < image.height(); ++y)
+    for (int x = 0; x < image.width(); ++x) n += qGray(image.pixel(x, y)) < 128;
+  return n;
+}
+
 TEST(UiFont, TahomaWhereInstalledElseWinesTahomaElseDejaVuSans) {
   if (QFontDatabase::families().contains(QStringLiteral("Tahoma"), Qt::CaseInsensitive))
     GTEST_SKIP() << "a Tahoma is installed or already loaded";
@@ -169,9 +185,13 @@ TEST(UiFont, TahomaWhereInstalledElseWinesTahomaElseDejaVuSans) {
   EXPECT_EQ(ChooseUiFontFamily(WineTahomaFiles()), "Tahoma");
   // Loaded once, it counts as installed.
   EXPECT_EQ(ChooseUiFontFamily({}), "Tahoma");
-  QFont bold(QStringLiteral("Tahoma"));
+  QFont regular(QStringLiteral("Tahoma"));
+  regular.setPixelSize(12);
+  QFont bold = regular;
   bold.setBold(true);
   EXPECT_EQ(QFontInfo(bold).family(), "Tahoma");
+  // Bold text must look bold: clearly more ink than the regular face.
+  EXPECT_GT(InkOf(bold), InkOf(regular) * 5 / 4);
 
   SetUiFontFamily(QStringLiteral("DejaVu Sans"));
   EXPECT_EQ(UiFontFamily(), "DejaVu Sans");

@@ -8,6 +8,8 @@ set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 cd "$top"
 build=${1:-build/package}
+mkdir -p "$build"
+build=$(cd "$build" && pwd)  # apt takes a .deb by a path, never by a bare relative name
 id=io.github.vcardparvela.VcardParvela
 
 scripts/deps.sh
@@ -45,7 +47,7 @@ cleanup() {
   if [ "$installed" = 1 ]; then
     echo "== Removing the packages"
     DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get remove -y -qq --purge \
-      vcard-parvela vcard-parvela-tools > /dev/null
+      vcard-parvela vcard-parvela-tools > /dev/null || true
   fi
   rm -rf "$work"
 }

@@ -49,7 +49,7 @@ if [ "${1:-}" = "--in-display" ]; then
   # The balloon shows when the mouse rests on "Los!" (158,96; 89x49).
   xdotool mousemove $((X + 200)) $((Y + 120))
   sleep 2
-  import -window root -crop $((WIDTH + 200))x$((HEIGHT + 60))+$((X - 20))+$((Y - 30)) +repage \
+  import -window root -crop $((WIDTH + 200))x$((HEIGHT + 75))+$((X - 20))+$((Y - 45)) +repage \
     "$PV_DOCS/balloon-hint.png"
 
   xdotool click 1
@@ -66,19 +66,22 @@ if [ "${1:-}" = "--in-display" ]; then
   stop "$pid"
   stop "$wm_pid"
 
-  # A dark desktop: a dark window theme, a dark background, and Qt's KDE theme reading a dark
-  # colour scheme, as on a desktop set to a dark look.
+  # A dark desktop (the server's root is black): a dark window theme, and Qt's KDE theme reading
+  # a dark colour scheme, as on a desktop set to a dark look.
   start_wm Onyx
-  convert -size 800x600 xc:'#1d2023' "$PV_WORK/background.png"
-  display -window root "$PV_WORK/background.png"
-  XDG_CURRENT_DESKTOP=KDE KDE_SESSION_VERSION=5 XDG_CONFIG_HOME=$PV_WORK/dark "$PV_PROGRAM" &
+  (cd "$XDG_DESKTOP_DIR" &&
+    XDG_CURRENT_DESKTOP=KDE KDE_SESSION_VERSION=5 XDG_CONFIG_HOME=$PV_WORK/dark \
+      exec "$PV_PROGRAM") &
   pid=$!
   wid=$(wait_window '^Vcard$')
+  xdotool windowmove "$wid" 20 40
+  sleep 0.5
   xdotool windowactivate --sync "$wid" key Tab Tab Tab Return
   dialog=$(wait_window '^(Speichern|Save)')
-  xdotool windowmove "$dialog" 300 130
-  sleep 1.5
-  import -window root "$PV_DOCS/dark-theme.png"
+  sleep 1
+  xdotool windowsize "$dialog" 560 380 windowmove "$dialog" 300 60
+  sleep 1
+  import -window root -crop 1000x440+0+30 +repage "$PV_DOCS/dark-theme.png"
   xdotool key --window "$dialog" Escape
   sleep 0.5
   xdotool windowactivate --sync "$wid" key Escape
@@ -156,6 +159,6 @@ done
 mkdir -p docs
 export PV_PROGRAM=$build/app/vcard-parvela PV_DOCS=$top/docs PV_WORK=$work
 unset QT_QPA_PLATFORM
-xvfb-run -a -s "-screen 0 800x600x24" bash "$top/scripts/screenshots.sh" --in-display
+xvfb-run -a -s "-screen 0 1024x700x24" bash "$top/scripts/screenshots.sh" --in-display
 ls -1 docs/main-window.png docs/balloon-hint.png docs/export-running.png docs/export-done.png \
   docs/dark-theme.png

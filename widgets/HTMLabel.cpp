@@ -150,7 +150,7 @@ QStringList WineTahomaFiles() {
 }
 
 QString ChooseUiFontFamily(const QStringList& fallbackFiles) {
-  const QString tahoma = QStringLiteral("Tahoma");
+  QString tahoma = QStringLiteral("Tahoma");
   if (QFontDatabase::families().contains(tahoma, Qt::CaseInsensitive)) return tahoma;
   QString loaded;
   for (const QString& file : fallbackFiles) {

@@ -21,7 +21,7 @@ start_wm() {
   cat > "$PV_WORK/openbox-$1/rc.xml" << RC
 <?xml version="1.0" encoding="UTF-8"?>
 <openbox_config xmlns="http://openbox.org/3.4/rc">
-  <theme><name>$1</name><titleLayout>NLIMC</titleLayout></theme>
+  <theme><name>$1</name><titleLayout>NLC</titleLayout></theme>
   <placement><policy>Smart</policy><center>yes</center></placement>
 </openbox_config>
 RC

@@ -7,11 +7,15 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QShowEvent>
+#include <QStyle>
+#include <QStyleOptionButton>
+#include <algorithm>
 #include <exception>
 
 #include "app/FileDialog.h"
 #include "app/MainWindowBalloon.h"
 #include "app/PXDlg.h"
+#include "app/ProgramLook.h"
 #include "hostlink/HostValue.h"
 #include "widgets/CircularProgress.h"
 #include "widgets/HTMLMarkup.h"
@@ -77,6 +81,58 @@ constexpr const char* kDialogName = "PV.vcf";
 
 void Place(QWidget* w, const TPlace& p) { w->setGeometry(p.left, p.top, p.width, p.height); }
 
+// Fitting the captions to a fall-back font.
+constexpr int kCaptionGap = 2;     // free pixels between a caption and its neighbour
+constexpr int kMinFontPixels = 9;  // no control's font gets smaller than this
+
+// The right edge of a check box's caption, in its parent's coordinates.
+int CaptionRight(const QCheckBox* box) {
+  QStyleOptionButton option;
+  option.initFrom(box);
+  option.text = box->text();
+  const QRect contents = box->style()->subElementRect(QStyle::SE_CheckBoxContents, &option, box);
+  return box->x() + contents.x() + box->fontMetrics().horizontalAdvance(box->text());
+}
+
+void FitCaption(QCheckBox* box, int right) {
+  QFont font = box->font();
+  while ((CaptionRight(box) > right || box->fontMetrics().height() > box->height()) &&
+         font.pixelSize() > kMinFontPixels) {
+    font.setPixelSize(font.pixelSize() - 1);
+    box->setFont(font);
+  }
+}
+
+// The bottom of the label's text, in the label's coordinates.
+int TextBottom(const THTMLabel* label) {
+  const THTMLLayout& layout = label->Layout();
+  return layout.lines.empty() ? 0 : layout.lines.back().rect.bottom() + 1;
+}
+
+// What assistive technology reads for each control.
+constexpr const char* kAccessibleWindow = "vCard Parvela: Adressen als vCard-Datei ausgeben";
+struct TDescription {
+  QWidget* (*control)(TMainWindow& w);
+  const char* name;
+  const char* description;
+};
+const TDescription kDescriptions[] = {
+    {[](TMainWindow& w) -> QWidget* { return w.HTMLabel1; },
+     "Verzeichnis w\xE4hlen und Datei erstellen",
+     "Die erstellte Datei k\xF6nnen Sie in die g\xE4ngigen Webapplicationen einlesen, und damit "
+     "auch Smartphones zur Verf\xFCgung stellen. Der Verweis fragt nach Ordner und Namen der "
+     "Datei und erstellt sie dann."},
+    {[](TMainWindow& w) -> QWidget* { return w.FlatButton1; }, "Los!",
+     "Erstellt die Datei pv.vcf auf dem Desktop."},
+    {[](TMainWindow& w) -> QWidget* { return w.CheckBox1; }, "Nur \xC4nderungen schreiben",
+     "Schreibt nur die Adressen, die seit der letzten Ausgabe neu sind oder sich ge\xE4ndert "
+     "haben."},
+    {[](TMainWindow& w) -> QWidget* { return w.CheckBoxAnsi; }, "Als ANSI",
+     "Schreibt die Datei im Zeichensatz Windows-1252 statt in UTF-8."},
+    {[](TMainWindow& w) -> QWidget* { return w.CircularProgress1; }, "Fortschritt",
+     "Dreht sich, solange die Datei erstellt wird."},
+};
+
 QFont FormFont() {
   QFont f(UiFontFamily());
   f.setPixelSize(kFontPixels);
@@ -106,16 +162,34 @@ TMainWindow::~TMainWindow() { FFrm.reset(); }
 
 void TMainWindow::CreateControls() {
   setWindowTitle(QString::fromLatin1(kCaption));
+  setWindowIcon(ProgramIcon());
   setMinimumWidth(kMinWidth);
   setFixedSize(kClientWidth, kClientHeight);
   setFont(FormFont());
-  QPalette white = palette();
-  white.setColor(QPalette::Window, Qt::white);
-  setPalette(white);
+  // The whole palette, not just the background: a dark desktop theme must not put its light
+  // text on this white form.
+  setPalette(FormPalette());
   setAutoFillBackground(true);
   if (QScreen* screen = QGuiApplication::primaryScreen())
     move(screen->availableGeometry().center() - rect().center());
 
+  CreateLabel();
+  CreateProgress();
+  CreateButtonAndBoxes();
+  DescribeControls();
+  FitCaptions();
+
+  setTabOrder(FlatButton1, CheckBox1);
+  setTabOrder(CheckBox1, CheckBoxAnsi);
+  setTabOrder(CheckBoxAnsi, HTMLabel1);  // the link: the other way to start, by the save dialog
+  // Key preview: the form sees the keys of every control first.
+  for (QWidget* w : {static_cast<QWidget*>(this), static_cast<QWidget*>(HTMLabel1),
+                     static_cast<QWidget*>(FlatButton1), static_cast<QWidget*>(CheckBox1),
+                     static_cast<QWidget*>(CheckBoxAnsi)})
+    w->installEventFilter(this);
+}
+
+void TMainWindow::CreateLabel() {
   HTMLabel1 = new THTMLabel(this);
   Place(HTMLabel1, kLabelPlace);
   HTMLabel1->SetURLColor(QColor(kLinkColor));
@@ -128,7 +202,9 @@ void TMainWindow::CreateControls() {
   HTMLabel1->OnAnchorClick = [this](THTMLabel*, const std::string& anchor) {
     FFrm->HTMLabel1AnchorClick(anchor);
   };
+}
 
+void TMainWindow::CreateProgress() {
   CircularProgress1 = new TCircularProgress(this);
   Place(CircularProgress1, kProgressPlace);
   TProgressAppearance& look = CircularProgress1->Appearance();
@@ -141,7 +217,9 @@ void TMainWindow::CreateControls() {
   CircularProgress1->SetInterval(kProgressInterval);
   CircularProgress1->SetEnabled(false);
   CircularProgress1->hide();
+}
 
+void TMainWindow::CreateButtonAndBoxes() {
   FlatButton1 = new QPushButton(QString::fromLatin1(kButtonCaption), this);
   Place(FlatButton1, kButtonPlace);
   QFont bold = FormFont();
@@ -158,14 +236,30 @@ void TMainWindow::CreateControls() {
   CheckBoxAnsi = new QCheckBox(AnsiToQString(kAnsiCaption), this);
   Place(CheckBoxAnsi, kAnsiPlace);
   CheckBoxAnsi->setChecked(true);
+}
 
-  setTabOrder(FlatButton1, CheckBox1);
-  setTabOrder(CheckBox1, CheckBoxAnsi);
-  // Key preview: the form sees the keys of every control first.
-  for (QWidget* w : {static_cast<QWidget*>(this), static_cast<QWidget*>(HTMLabel1),
-                     static_cast<QWidget*>(FlatButton1), static_cast<QWidget*>(CheckBox1),
-                     static_cast<QWidget*>(CheckBoxAnsi)})
-    w->installEventFilter(this);
+void TMainWindow::DescribeControls() {
+  setAccessibleName(AnsiToQString(kAccessibleWindow));
+  for (const TDescription& d : kDescriptions) {
+    QWidget* w = d.control(*this);
+    w->setAccessibleName(AnsiToQString(d.name));
+    w->setAccessibleDescription(AnsiToQString(d.description));
+  }
+}
+
+void TMainWindow::FitCaptions() {
+  // A fall-back font wider than the designed Tahoma: the caption of "Nur Änderungen schreiben"
+  // must end before the "Als ANSI" box, that of "Als ANSI" within the form, and the label's
+  // text above the indicator and "Los!". Such a control's font is made smaller until it fits.
+  FitCaption(CheckBox1, CheckBoxAnsi->x() - kCaptionGap);
+  FitCaption(CheckBoxAnsi, width() - kCaptionGap);
+  const int labelBottom = std::min(CircularProgress1->y(), FlatButton1->y()) - kCaptionGap;
+  QFont font = HTMLabel1->font();
+  while (HTMLabel1->y() + TextBottom(HTMLabel1) > labelBottom &&
+         font.pixelSize() > kMinFontPixels) {
+    font.setPixelSize(font.pixelSize() - 1);
+    HTMLabel1->setFont(font);
+  }
 }
 
 bool TMainWindow::OnlyChanges() const { return CheckBox1->isChecked(); }
@@ -213,6 +307,8 @@ bool TMainWindow::eventFilter(QObject* watched, QEvent* e) {
 bool TMainWindow::FormKeyDown(int key) {
   // While the export runs the form is disabled and takes no keys.
   if (!isEnabled()) return false;
+  // On the focused link, Enter opens the save dialog like a click on it.
+  if (HTMLabel1->hasFocus() && (key == Qt::Key_Return || key == Qt::Key_Enter)) return false;
   switch (key) {
     case Qt::Key_Return:
     case Qt::Key_Enter:
@@ -254,6 +350,9 @@ void TMainWindow::closeEvent(QCloseEvent* e) {
 
 int RunMainWindow(QApplication& app) {
   InstallGermanTranslation(app);
+  // The desktop finds the menu entry and icon by this name (Wayland's app id, the task bar).
+  QGuiApplication::setDesktopFileName(QString::fromLatin1(kAppId));
+  QApplication::setWindowIcon(ProgramIcon());
   TShellJobPool shellPool;  // opens the message box's links; outlives every window
   TMainWindow window;
   window.OnClosed = [] { QCoreApplication::quit(); };

@@ -63,6 +63,12 @@ class TMainWindow : public QWidget, public TMainView {
 
  private:
   void CreateControls();
+  void CreateLabel();
+  void CreateProgress();
+  void CreateButtonAndBoxes();
+  void DescribeControls();
+  // Makes the fonts of controls whose captions would not fit smaller (a wider fall-back font).
+  void FitCaptions();
   void FormShow();
   // The form's look at the keys before its controls: true when the key was used here.
   bool FormKeyDown(int key);

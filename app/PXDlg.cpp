@@ -14,6 +14,7 @@
 #include <cmath>
 #include <vector>
 
+#include "app/ProgramLook.h"
 #include "export/WorkerThreadPool.h"
 #include "files/AnsiText.h"
 #include "files/FileUtil.h"
@@ -39,6 +40,7 @@ constexpr const char* kApply =
     "\xDC"
     "bernehmen";
 constexpr int kClientWidth = 406;
+constexpr int kBorderWidth = 2;  // white margin between the window's frame and its client area
 constexpr int kDesignClientHeight = 187;
 constexpr int kFontPixels = 11;   // the form's font
 constexpr int kWideScreen = 800;  // wider screens get the point sizes below
@@ -233,26 +235,36 @@ TFSB_BOX::TFSB_BOX(QWidget* owner, QSize screenSize)
                          Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
                          Qt::WindowStaysOnTopHint) {
   FScreen = ProgramScreen();
-  resize(kClientWidth, kDesignClientHeight);
+  resize(kClientWidth + 2 * kBorderWidth, kDesignClientHeight + 2 * kBorderWidth);
+  setWindowIcon(ProgramIcon());
   QFont form(UiFontFamily());
   form.setPixelSize(kFontPixels);
   setFont(form);
-  QPalette white = palette();
-  white.setColor(QPalette::Window, Qt::white);
-  setPalette(white);
+  setPalette(FormPalette());
   setAutoFillBackground(true);
+  // Everything sits in the client area, inside the border.
+  FClient = new QWidget(this);
+  FClient->setGeometry(kBorderWidth, kBorderWidth, kClientWidth, kDesignClientHeight);
+  CreatePanels();
+  ConnectButtons();
+  FormCreate(screenSize.isEmpty() && FScreen ? FScreen->size() : screenSize);
 
-  Pmsg = MakePanel(this, kButtonPanelHeight, false);
+  installEventFilter(this);
+  for (QWidget* w : findChildren<QWidget*>()) w->installEventFilter(this);
+}
+
+void TFSB_BOX::CreatePanels() {
+  Pmsg = MakePanel(FClient, kButtonPanelHeight, false);
   Image1 = MakeIcon(Pmsg, QStyle::SP_MessageBoxInformation);
   Panel2 = new QWidget(Pmsg);
   Panel2->setGeometry(kClientWidth - 89, 0, 89, kButtonPanelHeight);
   FB_BREAK2 = MakeButton(Panel2, kClose, QStyle::SP_DialogCloseButton, QRect(7, 4, 77, 25));
   FBhelpS = MakeButton(Pmsg, kHelp, QStyle::SP_DialogHelpButton, QRect(93, 4, 94, 25));
 
-  FP_help = MakePanel(this, kHelpPanelHeight, false);
+  FP_help = MakePanel(FClient, kHelpPanelHeight, false);
   FP_help->hide();
 
-  Pquestion = MakePanel(this, kButtonPanelHeight, false);
+  Pquestion = MakePanel(FClient, kButtonPanelHeight, false);
   Image2 = MakeIcon(Pquestion, QStyle::SP_MessageBoxQuestion);
   Panel1 = new QWidget(Pquestion);
   Panel1->setGeometry(kClientWidth - 170, 0, 170, kButtonPanelHeight);
@@ -261,7 +273,7 @@ TFSB_BOX::TFSB_BOX(QWidget* owner, QSize screenSize)
   FBhelpQ = MakeButton(Pquestion, kHelp, QStyle::SP_DialogHelpButton, QRect(93, 4, 94, 25));
   Pquestion->hide();
 
-  Pinput = MakePanel(this, kInputPanelHeight, false);
+  Pinput = MakePanel(FClient, kInputPanelHeight, false);
   FlatPanel1 = new QWidget(Pinput);
   FlatPanel1->setGeometry(0, 0, kClientWidth, 26);
   Label1 = new QLabel(Q(kInputLabel), FlatPanel1);
@@ -277,7 +289,9 @@ TFSB_BOX::TFSB_BOX(QWidget* owner, QSize screenSize)
   FB_IOK = MakeButton(Panel3, kApply, QStyle::SP_DialogApplyButton, QRect(88, 4, 77, 25));
   FB_HELPI = MakeButton(Pinput, kHelp, QStyle::SP_DialogHelpButton, QRect(93, 30, 94, 25));
   Pinput->hide();
+}
 
+void TFSB_BOX::ConnectButtons() {
   for (QPushButton* b : {FB_BREAK2, FB_BREAK1, FB_ICANCEL}) {
     connect(b, &QPushButton::clicked, this, [this] { FB_BREAK1Click(); });
   }
@@ -287,18 +301,13 @@ TFSB_BOX::TFSB_BOX(QWidget* owner, QSize screenSize)
   for (QPushButton* b : {FBhelpS, FBhelpQ, FB_HELPI}) {
     connect(b, &QPushButton::clicked, this, [this, b] { FBhelpQClick(b); });
   }
-
-  FormCreate(screenSize.isEmpty() && FScreen ? FScreen->size() : screenSize);
-
-  installEventFilter(this);
-  for (QWidget* w : findChildren<QWidget*>()) w->installEventFilter(this);
 }
 
 TFSB_BOX::~TFSB_BOX() = default;
 
 void TFSB_BOX::FormCreate(QSize screenSize) {
   FLinkClosed = false;
-  FMsgHTML = new THTMLabel(this);
+  FMsgHTML = new THTMLabel(FClient);
   FHelpHTML = new THTMLabel(FP_help);
   for (THTMLabel* html : {FMsgHTML, FHelpHTML}) {
     html->SetOpenLinksInShell(false);
@@ -332,7 +341,7 @@ void TFSB_BOX::FormCreate(QSize screenSize) {
 
   for (QWidget* panel : {Pmsg, Pinput, Pquestion}) {
     QPalette pal = panel->palette();
-    pal.setColor(QPalette::Window, QApplication::palette().color(QPalette::Button));
+    pal.setColor(QPalette::Window, FormPalette().color(QPalette::Button));
     panel->setPalette(pal);
     panel->setAutoFillBackground(true);
   }
@@ -362,8 +371,9 @@ QWidget* TFSB_BOX::VisiblePanel() const {
 }
 
 void TFSB_BOX::SetClientHeight(int height) {
-  height = FMaxHeight > 0 ? std::min(height, FMaxHeight) : height;
-  setFixedSize(kClientWidth, height);
+  height = FMaxHeight > 0 ? std::min(height, FMaxHeight - 2 * kBorderWidth) : height;
+  FClient->resize(kClientWidth, height);
+  setFixedSize(kClientWidth + 2 * kBorderWidth, height + 2 * kBorderWidth);
 }
 
 void TFSB_BOX::FormShow() {
@@ -469,7 +479,7 @@ void TFSB_BOX::FBhelpQClick(QPushButton* sender) {
   QWidget* panel = VisiblePanel();
   FP_help->setGeometry(0, panel->y(), kClientWidth, helpHeight);
   panel->move(0, panel->y() + helpHeight);
-  SetClientHeight(height() + helpHeight);
+  SetClientHeight(FClient->height() + helpHeight);
   sender->setEnabled(false);
   FP_help->show();
 }

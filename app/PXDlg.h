@@ -93,6 +93,8 @@ class TFSB_BOX : public QDialog {
   void Close(TModalResult result) { done(static_cast<int>(result)); }
   TModalResult ModalResult() const { return static_cast<TModalResult>(result()); }
   int MaxHeight() const { return FMaxHeight; }
+  // The client area: the box less its 2-pixel border; the text and the panels are its children.
+  QWidget* Client() const { return FClient; }
   const std::string& HelpText() const { return FHelpText; }
 
   // The components, named as in the form.
@@ -127,6 +129,8 @@ class TFSB_BOX : public QDialog {
   void changeEvent(QEvent* e) override;
 
  private:
+  void CreatePanels();
+  void ConnectButtons();
   void FormCreate(QSize screenSize);
   void FormShow();
   // true when the key was handled here and must not reach the control.
@@ -142,6 +146,7 @@ class TFSB_BOX : public QDialog {
   bool FLinkClosed = false;
   int FMaxHeight = 0;
   QScreen* FScreen = nullptr;
+  QWidget* FClient = nullptr;
 };
 
 }  // namespace pv

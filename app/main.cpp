@@ -16,6 +16,7 @@
 #include "app/MainFrm.h"
 #include "app/MainWindow.h"
 #include "app/PXDlg.h"
+#include "app/StartOptions.h"
 #include "files/AnsiText.h"
 
 namespace {
@@ -61,6 +62,11 @@ int RunSilentExport(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // --help, --version and a window without a display are settled before Qt starts.
+  if (const int code =
+          pv::HandleStartOptions(argc, argv, pv::SystemStartEnvironment(), stdout, stderr);
+      code >= 0)
+    return code;
   if (Arg(argc, argv, 1) == "AUTO") return RunSilentExport(argc, argv);
   QApplication app(argc, argv);
   QCoreApplication::setApplicationName(kTitle);

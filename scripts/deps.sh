@@ -10,7 +10,9 @@ packages=(
   clang libclang-rt-dev
   python3 python3-vobject
   xvfb xauth fonts-dejavu-core
-  xdotool imagemagick
+  xdotool imagemagick x11-utils
+  openbox fonts-wine
+  dpkg-dev file lintian desktop-file-utils appstream librsvg2-bin
 )
 
 missing=()

@@ -1,12 +1,16 @@
 #include "widgets/HTMLabel.h"
 
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QEnterEvent>
 #include <QFileIconProvider>
 #include <QFileInfo>
 #include <QFontDatabase>
 #include <QHelpEvent>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QStyleOptionFocusRect>
 #include <QTextDocument>
 #include <QToolTip>
 
@@ -86,19 +90,95 @@ void DrawParagraph(QPainter& p, const THTMLLine& line) {
   }
 }
 
-}  // namespace
-
-QString UiFontFamily() {
-  static const QString family = [] {
-    const QString tahoma = QStringLiteral("Tahoma");
-    if (QFontDatabase::families().contains(tahoma, Qt::CaseInsensitive)) return tahoma;
-    return QFontDatabase::systemFont(QFontDatabase::GeneralFont).family();
-  }();
+QString& ForcedUiFontFamily() {
+  static QString family;
   return family;
 }
 
-THTMLabel::THTMLabel(QWidget* parent) : QWidget(parent) { setMouseTracking(true); }
+// Accessible view of the label: a link while it can take the focus (its name is the focused or
+// first anchor's text and "press" activates it), else static text; the name defaults to the
+// label's plain text.
+class THTMLabelAccessible : public QAccessibleWidget {
+ public:
+  explicit THTMLabelAccessible(THTMLabel* label)
+      : QAccessibleWidget(label,
+                          label->AnchorCount() > 0 ? QAccessible::Link : QAccessible::StaticText) {}
 
+  QString text(QAccessible::Text t) const override {
+    QString s = QAccessibleWidget::text(t);
+    if (t != QAccessible::Name || !s.isEmpty()) return s;
+    const THTMLabel* l = Label();
+    if (l->AnchorCount() > 0) return l->AnchorText(std::max(0, l->FocusAnchor()));
+    return AnsiToQString(HTMLToPlainText(l->Markup()));
+  }
+  QStringList actionNames() const override {
+    return Label()->AnchorCount() > 0 ? QStringList{pressAction()} : QStringList{};
+  }
+  void doAction(const QString& name) override {
+    if (name != pressAction() || !Label()->isEnabled()) return;
+    THTMLabel* l = Label();
+    if (l->FocusAnchor() < 0) l->setFocus(Qt::OtherFocusReason);
+    l->ActivateFocusAnchor();
+  }
+
+ private:
+  THTMLabel* Label() const { return static_cast<THTMLabel*>(widget()); }
+};
+
+QAccessibleInterface* LabelAccessibleFactory(const QString& key, QObject* object) {
+  if (key != QLatin1String("pv::THTMLabel")) return nullptr;
+  auto* label = qobject_cast<THTMLabel*>(object);
+  return label ? new THTMLabelAccessible(label) : nullptr;
+}
+
+// The style's focus frame around r, a little wider than the text it marks.
+void DrawFocusFrame(QPainter& p, QWidget* w, const QRect& r) {
+  if (r.isEmpty()) return;
+  QStyleOptionFocusRect option;
+  option.initFrom(w);
+  option.rect = r.adjusted(-1, 0, 1, 0);
+  option.backgroundColor = w->palette().color(QPalette::Window);
+  w->style()->drawPrimitive(QStyle::PE_FrameFocusRect, &option, &p, w);
+}
+
+}  // namespace
+
+QStringList WineTahomaFiles() {
+  // Only the regular face: Wine's bold Tahoma is wider but its strokes are no heavier, so bold
+  // text would look regular; the font engine's emboldened regular face does look bold.
+  return {QStringLiteral("/usr/share/wine/fonts/tahoma.ttf")};
+}
+
+QString ChooseUiFontFamily(const QStringList& fallbackFiles) {
+  QString tahoma = QStringLiteral("Tahoma");
+  if (QFontDatabase::families().contains(tahoma, Qt::CaseInsensitive)) return tahoma;
+  QString loaded;
+  for (const QString& file : fallbackFiles) {
+    const int id = QFontDatabase::addApplicationFont(file);
+    const QStringList families =
+        id >= 0 ? QFontDatabase::applicationFontFamilies(id) : QStringList();
+    if (loaded.isEmpty() && !families.isEmpty()) loaded = families.front();
+  }
+  return loaded.isEmpty() ? QStringLiteral("DejaVu Sans") : loaded;
+}
+
+QString UiFontFamily() {
+  if (!ForcedUiFontFamily().isEmpty()) return ForcedUiFontFamily();
+  static const QString family = ChooseUiFontFamily(WineTahomaFiles());
+  return family;
+}
+
+void SetUiFontFamily(const QString& family) { ForcedUiFontFamily() = family; }
+
+THTMLabel::THTMLabel(QWidget* parent) : QWidget(parent) {
+  static const bool factory = [] {
+    QAccessible::installFactory(LabelAccessibleFactory);
+    return true;
+  }();
+  (void)factory;
+  setMouseTracking(true);
+  setFocusPolicy(Qt::NoFocus);
+}
 THTMLabel::~THTMLabel() = default;
 
 void THTMLabel::SetHTMLText(const std::vector<std::string>& lines) {
@@ -199,6 +279,13 @@ THTMLStyle THTMLabel::Style() const {
   s.urlColor = FURLColor;
   s.hoverColor = FHoverColor;
   s.hoverFontColor = FHoverFontColor;
+  if (!isEnabled()) {
+    // Disabled like any other control: all text, the anchors too, in the palette's disabled ink.
+    s.fontColor = palette().color(QPalette::Disabled, QPalette::WindowText);
+    s.urlColor = s.fontColor;
+    s.hoverColor = QColor();
+    s.hoverFontColor = QColor();
+  }
   s.shadowColor = FShadowColor;
   s.shadowOffset = FShadowOffset;
   s.ellipsis = FEllipsis;
@@ -302,7 +389,69 @@ QPixmap THTMLabel::Picture(const std::string& source) const {
 void THTMLabel::Changed() {
   FLayoutCache.reset();
   if (FAutoSizing) LayoutText();
+  UpdateFocusPolicy();
   update();
+}
+
+void THTMLabel::UpdateFocusPolicy() {
+  const int anchors = AnchorCount();
+  if (FFocusAnchor >= anchors) FFocusAnchor = anchors - 1;
+  setFocusPolicy(anchors > 0 ? Qt::StrongFocus : Qt::NoFocus);
+}
+
+int THTMLabel::AnchorCount() const {
+  int count = 0;
+  for (const THTMLLine& line : Layout().lines) {
+    for (const THTMLItem& item : line.items) {
+      if (item.anchorIndex >= 0 && !item.anchor.empty())
+        count = std::max(count, item.anchorIndex + 1);
+    }
+  }
+  return count;
+}
+
+QString THTMLabel::AnchorText(int index) const {
+  QString text;
+  for (const THTMLLine& line : Layout().lines) {
+    for (const THTMLItem& item : line.items) {
+      if (item.anchorIndex == index && index >= 0) text += item.text;
+    }
+  }
+  return text.trimmed();
+}
+
+std::string THTMLabel::AnchorTarget(int index) const {
+  for (const THTMLLine& line : Layout().lines) {
+    for (const THTMLItem& item : line.items) {
+      if (item.anchorIndex == index && index >= 0) return item.anchor;
+    }
+  }
+  return {};
+}
+
+QRect THTMLabel::AnchorBounds(int index) const {
+  QRect bounds;
+  for (const THTMLLine& line : Layout().lines) {
+    for (const THTMLItem& item : line.items) {
+      if (item.anchorIndex == index && index >= 0) bounds |= item.rect;
+    }
+  }
+  return bounds;
+}
+
+bool THTMLabel::ActivateFocusAnchor() {
+  const std::string target = AnchorTarget(FFocusAnchor);
+  if (target.empty() || !isEnabled()) return false;
+  ClickAnchor(target);
+  return true;
+}
+
+void THTMLabel::ClickAnchor(const std::string& target) {
+  if (FOpenLinksInShell && IsShellTarget(target)) {
+    ShellOpen(target);
+    return;
+  }
+  if (OnAnchorClick) OnAnchorClick(this, target);
 }
 
 void THTMLabel::ForgetAnchor() {
@@ -355,6 +504,7 @@ void THTMLabel::paintEvent(QPaintEvent*) {
   if (!layout.bodyPicture.isNull()) p.drawTiledPixmap(area, layout.bodyPicture);
   for (const THTMLLine& line : layout.lines) DrawParagraph(p, line);
   const int shadow = FShadowOffset;
+  const QColor disabledInk = palette().color(QPalette::Disabled, QPalette::WindowText);
   for (const THTMLLine& line : layout.lines) {
     for (const THTMLItem& item : line.items) {
       if (item.background.isValid()) p.fillRect(item.rect, item.background);
@@ -363,7 +513,7 @@ void THTMLabel::paintEvent(QPaintEvent*) {
         continue;
       }
       if (item.shadow) DrawRun(p, item, item.rect.translated(shadow, shadow), FShadowColor);
-      DrawRun(p, item, item.rect, item.color);
+      DrawRun(p, item, item.rect, isEnabled() ? item.color : disabledInk);
       if (item.error) DrawZigZag(p, item.rect);
     }
     if (line.rule) {
@@ -372,6 +522,7 @@ void THTMLabel::paintEvent(QPaintEvent*) {
       p.drawLine(line.rect.x(), y, line.rect.x() + line.rect.width() - 1, y);
     }
   }
+  if (hasFocus()) DrawFocusFrame(p, this, AnchorBounds(FFocusAnchor));
 }
 
 void THTMLabel::MouseAt(QPoint point) {
@@ -410,11 +561,47 @@ void THTMLabel::mousePressEvent(QMouseEvent* e) {
   QWidget::mousePressEvent(e);
   std::string target;
   if (!AnchorAt(e->position().toPoint(), &target)) return;
-  if (FOpenLinksInShell && IsShellTarget(target)) {
-    ShellOpen(target);
+  ClickAnchor(target);
+}
+
+void THTMLabel::keyPressEvent(QKeyEvent* e) {
+  const int key = e->key();
+  const bool activates = key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_Space;
+  if (activates && e->modifiers() == Qt::NoModifier && ActivateFocusAnchor()) {
+    e->accept();
     return;
   }
-  if (OnAnchorClick) OnAnchorClick(this, target);
+  QWidget::keyPressEvent(e);
+}
+
+void THTMLabel::focusInEvent(QFocusEvent* e) {
+  QWidget::focusInEvent(e);
+  const int anchors = AnchorCount();
+  if (e->reason() == Qt::BacktabFocusReason) {
+    FFocusAnchor = anchors - 1;
+  } else if (FFocusAnchor < 0 || e->reason() == Qt::TabFocusReason) {
+    FFocusAnchor = anchors > 0 ? 0 : -1;
+  }
+  update();
+}
+
+void THTMLabel::focusOutEvent(QFocusEvent* e) {
+  QWidget::focusOutEvent(e);
+  update();
+}
+
+bool THTMLabel::focusNextPrevChild(bool next) {
+  const int to = FFocusAnchor + (next ? 1 : -1);
+  if (hasFocus() && to >= 0 && to < AnchorCount()) {
+    FFocusAnchor = to;
+    update();
+    if (QAccessible::isActive()) {
+      QAccessibleEvent ev(this, QAccessible::NameChanged);
+      QAccessible::updateAccessibility(&ev);
+    }
+    return true;
+  }
+  return QWidget::focusNextPrevChild(next);
 }
 
 void THTMLabel::enterEvent(QEnterEvent* e) {
@@ -440,7 +627,9 @@ void THTMLabel::resizeEvent(QResizeEvent* e) {
 
 void THTMLabel::changeEvent(QEvent* e) {
   QWidget::changeEvent(e);
-  if (e->type() == QEvent::FontChange || e->type() == QEvent::PaletteChange) Changed();
+  if (e->type() == QEvent::FontChange || e->type() == QEvent::PaletteChange ||
+      e->type() == QEvent::EnabledChange)
+    Changed();
 }
 
 }  // namespace pv

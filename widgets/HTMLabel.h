@@ -6,6 +6,7 @@
 #include <QColor>
 #include <QPointer>
 #include <QString>
+#include <QStringList>
 #include <QWidget>
 #include <functional>
 #include <optional>
@@ -24,8 +25,17 @@ enum class TBorderStyle { bsNone, bsSingle };
 // Where a parent docks the control; only decides which dimension AutoSizing may change.
 enum class TAlign { alNone, alTop, alBottom, alLeft, alRight, alClient };
 
-// The font family of the program's windows: Tahoma where installed, else the system's sans-serif.
+// The font family of the program's windows: "Tahoma" where installed; else the metric-compatible
+// Tahoma of Wine's fonts, loaded for this process only; else "DejaVu Sans". Chosen once.
 QString UiFontFamily();
+// Test seam: the family UiFontFamily returns from now on; empty: the choice above again.
+void SetUiFontFamily(const QString& family);
+// The choice behind UiFontFamily: "Tahoma" when a family of that name is known to the font
+// database; else the family of the first of fallbackFiles that loads as an application font; else
+// "DejaVu Sans". Every loadable file is loaded (faces of one family).
+QString ChooseUiFontFamily(const QStringList& fallbackFiles);
+// The file of Debian's fonts-wine that UiFontFamily loads (its regular Tahoma).
+QStringList WineTahomaFiles();
 
 class THTMLabel;
 using TAnchorClick = std::function<void(THTMLabel* sender, const std::string& anchor)>;
@@ -41,6 +51,8 @@ struct THTMLHint {
 };
 
 class THTMLabel : public QWidget {
+  Q_OBJECT
+
  public:
   explicit THTMLabel(QWidget* parent = nullptr);
   ~THTMLabel() override;
@@ -115,6 +127,17 @@ class THTMLabel : public QWidget {
   THTMLPictureContainer* PictureContainer() const { return FPictureContainer; }
   void SetPictureContainer(THTMLPictureContainer* value);
 
+  // Keyboard: a label that shows an anchor with a target takes the focus (Tab reaches it). The
+  // focused anchor gets a focus frame; Enter or Space activates it like a click; Tab and Backtab
+  // step through the label's anchors before leaving it. Index of the focused anchor, -1: none.
+  int FocusAnchor() const { return FFocusAnchor; }
+  // The shown text of anchor index (its runs joined); empty for none.
+  QString AnchorText(int index) const;
+  // The number of anchors with a target.
+  int AnchorCount() const;
+  // Activates the focused anchor as a click would; false when there is none.
+  bool ActivateFocusAnchor();
+
   // On (default): a click on an anchor whose target contains "://" or "mailto:" opens the target
   // with the desktop shell instead of calling OnAnchorClick. Off: every anchor click goes to
   // OnAnchorClick (for owners that open links themselves).
@@ -155,8 +178,16 @@ class THTMLabel : public QWidget {
   void leaveEvent(QEvent* e) override;
   void resizeEvent(QResizeEvent* e) override;
   void changeEvent(QEvent* e) override;
+  void keyPressEvent(QKeyEvent* e) override;
+  void focusInEvent(QFocusEvent* e) override;
+  void focusOutEvent(QFocusEvent* e) override;
+  bool focusNextPrevChild(bool next) override;
 
  private:
+  void ClickAnchor(const std::string& target);
+  void UpdateFocusPolicy();
+  QRect AnchorBounds(int index) const;
+  std::string AnchorTarget(int index) const;
   THTMLStyle Style() const;
   bool VerticalAuto() const;
   bool HorizontalAuto() const;
@@ -205,6 +236,7 @@ class THTMLabel : public QWidget {
   std::string FAnchorTarget;
   QRect FAnchorRect;
   bool FHandCursor = false;
+  int FFocusAnchor = -1;  // the anchor that Enter or Space activates
 
   bool FSizing = false;  // LayoutText is resizing the control
   mutable THTMLPictureCache FPictureCache;

@@ -5,10 +5,16 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 
+#include <QAccessible>
 #include <QApplication>
 #include <QCheckBox>
+#include <QFile>
+#include <QFontInfo>
 #include <QHelpEvent>
+#include <QImage>
 #include <QPushButton>
+#include <QStyle>
+#include <QStyleOptionButton>
 #include <QTest>
 #include <QTimer>
 #include <cstdlib>
@@ -21,6 +27,7 @@
 #include "app/MainWindow.h"
 #include "app/MainWindowBalloon.h"
 #include "app/PXDlg.h"
+#include "app/ProgramLook.h"
 #include "settings/UserMode.h"
 #include "tests/support/ExchangeService.h"
 #include "tests/support/SampleDb.h"
@@ -241,6 +248,201 @@ TEST_F(MainWindowTest, BalloonShowsWhileTheMouseRestsOnLos) {
   EXPECT_EQ(w.FlatButton1->findChildren<TBalloonTip*>().size(), 1);
 }
 
+// What a control shows, in form coordinates: for a check box its indicator and its caption, for
+// the button its caption, for the label the room of its laid-out text, for the indicator itself.
+struct Shown {
+  const char* name;
+  QRect rect;     // everything it shows
+  QRect caption;  // its caption alone (empty for the indicator)
+  QWidget* control;
+};
+
+QRect CheckBoxCaption(QCheckBox* box, QRect* indicator) {
+  QStyleOptionButton option;
+  option.initFrom(box);
+  option.text = box->text();
+  const QRect contents = box->style()->subElementRect(QStyle::SE_CheckBoxContents, &option, box);
+  *indicator = box->style()->subElementRect(QStyle::SE_CheckBoxIndicator, &option, box);
+  const QFontMetrics fm = box->fontMetrics();
+  const QRect text(contents.x(), (box->height() - fm.height()) / 2,
+                   fm.horizontalAdvance(box->text()), fm.height());
+  return text.translated(box->pos());
+}
+
+std::vector<Shown> WhatTheFormShows(TMainWindow& w) {
+  std::vector<Shown> shown;
+  QRect labelText;
+  for (const THTMLLine& line : w.HTMLabel1->Layout().lines)
+    for (const THTMLItem& item : line.items) labelText |= item.rect;
+  labelText.translate(w.HTMLabel1->pos());
+  shown.push_back({"HTMLabel1", labelText, labelText, w.HTMLabel1});
+  shown.push_back(
+      {"CircularProgress1", w.CircularProgress1->geometry(), QRect(), w.CircularProgress1});
+  const QFontMetrics bold = w.FlatButton1->fontMetrics();
+  QRect caption(QPoint(), bold.size(Qt::TextSingleLine, w.FlatButton1->text()));
+  caption.moveCenter(w.FlatButton1->geometry().center());
+  shown.push_back({"FlatButton1", caption, caption, w.FlatButton1});
+  for (QCheckBox* box : {w.CheckBox1, w.CheckBoxAnsi}) {
+    QRect indicator;
+    const QRect text = CheckBoxCaption(box, &indicator);
+    shown.push_back({box == w.CheckBox1 ? "CheckBox1" : "CheckBoxAnsi",
+                     text | indicator.translated(box->pos()), text, box});
+  }
+  return shown;
+}
+
+// The columns of control's picture that hold anything but its background.
+int InkRight(QWidget* control) {
+  const QImage image = control->grab().toImage();
+  const QColor paper = control->palette().color(QPalette::Window);
+  int right = -1;
+  for (int y = 0; y < image.height(); ++y)
+    for (int x = 0; x < image.width(); ++x)
+      if (image.pixelColor(x, y) != paper) right = std::max(right, x);
+  return right;
+}
+
+class MainWindowFontTest : public MainWindowTest, public testing::WithParamInterface<const char*> {
+ protected:
+  void TearDown() override {
+    MainWindowTest::TearDown();
+    SetUiFontFamily({});
+  }
+};
+
+// With the Tahoma of fonts-wine and with DejaVu Sans alone, nothing overlaps and every caption
+// fits its control and the form.
+TEST_P(MainWindowFontTest, NothingOverlapsAndEveryCaptionFits) {
+  const QString family = QString::fromLatin1(GetParam());
+  if (family == "Tahoma" && ChooseUiFontFamily(WineTahomaFiles()) != "Tahoma")
+    GTEST_SKIP() << "no Tahoma and no fonts-wine";
+  SetUiFontFamily(family);
+  TMainWindow& w = Open();
+  w.CircularProgress1->show();  // as while an export runs
+  for (QWidget* c : {static_cast<QWidget*>(w.HTMLabel1), static_cast<QWidget*>(w.FlatButton1),
+                     static_cast<QWidget*>(w.CheckBox1), static_cast<QWidget*>(w.CheckBoxAnsi)}) {
+    EXPECT_EQ(QFontInfo(c->font()).family(), family) << c->metaObject()->className();
+    EXPECT_GE(c->font().pixelSize(), 9);
+  }
+  const std::vector<Shown> shown = WhatTheFormShows(w);
+  const QRect form = w.rect();
+  for (std::size_t i = 0; i < shown.size(); ++i) {
+    SCOPED_TRACE(shown[i].name);
+    EXPECT_FALSE(shown[i].rect.isEmpty());
+    EXPECT_TRUE(form.contains(shown[i].rect)) << shown[i].rect.right();
+    if (!shown[i].caption.isEmpty()) {
+      EXPECT_TRUE(shown[i].control->geometry().contains(shown[i].caption));
+    }
+    for (std::size_t j = i + 1; j < shown.size(); ++j) {
+      SCOPED_TRACE(shown[j].name);
+      // At least two free pixels between them: a caption touching the next box runs into it.
+      EXPECT_FALSE(
+          shown[i].rect.adjusted(-1, -1, 1, 1).intersects(shown[j].rect.adjusted(-1, -1, 1, 1)));
+    }
+  }
+  // The pictures agree: no caption is cut at its control's right edge.
+  for (QCheckBox* box : {w.CheckBox1, w.CheckBoxAnsi}) {
+    SCOPED_TRACE(box->text().toStdString());
+    const int ink = InkRight(box);
+    EXPECT_GT(ink, 20);
+    EXPECT_LT(box->x() + ink, std::min(box->x() + box->width() - 1, form.width()));
+  }
+  EXPECT_LT(w.CheckBox1->x() + InkRight(w.CheckBox1), w.CheckBoxAnsi->x());
+}
+
+INSTANTIATE_TEST_SUITE_P(Fonts, MainWindowFontTest, testing::Values("Tahoma", "DejaVu Sans"));
+
+// A dark desktop theme: light text on dark backgrounds everywhere else, but this white form keeps
+// dark text, enabled and disabled.
+TEST_F(MainWindowTest, ADarkThemeNeverPutsLightTextOnTheWhiteForm) {
+  const QPalette before = QApplication::palette();
+  QPalette dark(QColor(0xEE, 0xEE, 0xEE), QColor(0x35, 0x35, 0x35), QColor(0x50, 0x50, 0x50),
+                QColor(0x20, 0x20, 0x20), QColor(0x30, 0x30, 0x30), QColor(0xFA, 0xFA, 0xFA),
+                Qt::white, QColor(0x2A, 0x2A, 0x2A), QColor(0x25, 0x25, 0x25));
+  QApplication::setPalette(dark);
+  TMainWindow& w = Open();
+  for (QWidget* c : {static_cast<QWidget*>(&w), static_cast<QWidget*>(w.HTMLabel1),
+                     static_cast<QWidget*>(w.CheckBox1), static_cast<QWidget*>(w.CheckBoxAnsi)}) {
+    SCOPED_TRACE(c->metaObject()->className());
+    const QPalette& p = c->palette();
+    for (QPalette::ColorGroup g : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
+      SCOPED_TRACE(g);
+      EXPECT_GE(ContrastRatio(p.color(g, QPalette::WindowText), p.color(g, QPalette::Window)), 4.5);
+      EXPECT_GE(ContrastRatio(p.color(g, QPalette::Text), p.color(g, QPalette::Base)), 4.5);
+    }
+    EXPECT_EQ(p.color(QPalette::Window), QColor(Qt::white));
+  }
+  // And on screen: the caption of "Nur Änderungen schreiben" is drawn in dark ink.
+  QRect indicator;
+  const QRect caption = CheckBoxCaption(w.CheckBox1, &indicator).translated(-w.CheckBox1->pos());
+  const QImage image = w.CheckBox1->grab().toImage();
+  int darkest = 255;
+  for (int y = caption.top(); y <= caption.bottom(); ++y)
+    for (int x = caption.left(); x <= caption.right() && x < image.width(); ++x)
+      darkest = std::min(darkest, qGray(image.pixel(x, y)));
+  EXPECT_LT(darkest, 80);
+  EXPECT_EQ(image.pixelColor(image.width() - 1, 0), QColor(Qt::white));
+  window_.reset();
+  QApplication::setPalette(before);
+}
+
+TEST_F(MainWindowTest, TheLinkIsReachedByTabAndOpensTheSaveDialogByKey) {
+  StartService(120);
+  TMainWindow& w = Open();
+  w.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
+  EXPECT_TRUE(w.FlatButton1->hasFocus());
+  for (QWidget* next : {static_cast<QWidget*>(w.CheckBox1), static_cast<QWidget*>(w.CheckBoxAnsi),
+                        static_cast<QWidget*>(w.HTMLabel1)}) {
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    EXPECT_EQ(QApplication::focusWidget(), next);
+  }
+  // Cancelled dialogs: the window stays as it was, the link keeps the focus.
+  QTest::keyClick(w.HTMLabel1, Qt::Key_Return);
+  QTest::keyClick(w.HTMLabel1, Qt::Key_Space);
+  QTest::keyClick(w.HTMLabel1, Qt::Key_Enter);
+  EXPECT_EQ(dialogs_.size(), 3u);
+  EXPECT_TRUE(w.isEnabled());
+  EXPECT_TRUE(messages_.empty());
+  EXPECT_FALSE(Exists(desktop_ + "/pv.vcf"));
+  // Tab goes round to "Los!" again.
+  QTest::keyClick(w.HTMLabel1, Qt::Key_Tab);
+  EXPECT_TRUE(w.FlatButton1->hasFocus());
+}
+
+TEST_F(MainWindowTest, ControlsHaveAccessibleNamesAndDescriptions) {
+  TMainWindow& w = Open();
+  struct Case {
+    QWidget* control;
+    QString name;
+  } cases[] = {
+      {w.HTMLabel1, QString::fromUtf8("Verzeichnis w\xC3\xA4hlen und Datei erstellen")},
+      {w.FlatButton1, QStringLiteral("Los!")},
+      {w.CheckBox1, QString::fromUtf8("Nur \xC3\x84nderungen schreiben")},
+      {w.CheckBoxAnsi, QStringLiteral("Als ANSI")},
+      {w.CircularProgress1, QStringLiteral("Fortschritt")},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name.toStdString());
+    QAccessibleInterface* a = QAccessible::queryAccessibleInterface(c.control);
+    ASSERT_NE(a, nullptr);
+    EXPECT_EQ(a->text(QAccessible::Name), c.name);
+    EXPECT_GT(a->text(QAccessible::Description).size(), 20);
+  }
+  EXPECT_EQ(QAccessible::queryAccessibleInterface(w.HTMLabel1)->role(), QAccessible::Link);
+}
+
+TEST_F(MainWindowTest, WindowAndMessageBoxCarryTheProgramIcon) {
+  TMainWindow& w = Open();
+  for (const QIcon& icon : {w.windowIcon(), TFSB_BOX(nullptr, QSize(800, 600)).windowIcon()}) {
+    ASSERT_FALSE(icon.isNull());
+    const QList<QSize> sizes = icon.availableSizes();
+    EXPECT_TRUE(sizes.contains(QSize(16, 16)));
+    EXPECT_TRUE(sizes.contains(QSize(48, 48)));
+    EXPECT_FALSE(icon.pixmap(32).toImage().isNull());
+  }
+}
+
 TEST(BalloonColours, TextThatCannotBeReadFallsBackToBlackOrWhite) {
   struct Case {
     const char* name;
@@ -274,6 +476,12 @@ TEST_F(MainWindowTest, LosExportsToTheDesktopAndEndsTheRun) {
   EXPECT_FALSE(w.isEnabled());
   EXPECT_TRUE(w.CircularProgress1->isVisible());
   EXPECT_TRUE(w.CircularProgress1->TimerActive());
+  // The label and its link look disabled like the rest of the form: no blue link left.
+  const QImage label = w.HTMLabel1->grab().toImage();
+  int blue = 0;
+  for (int y = 0; y < label.height(); ++y)
+    for (int x = 0; x < label.width(); ++x) blue += label.pixelColor(x, y) == QColor(Qt::blue);
+  EXPECT_EQ(blue, 0);
   QTest::keyClick(&w, Qt::Key_Escape);
   QTest::keyClick(w.FlatButton1, Qt::Key_Return);
   EXPECT_FALSE(w.close());

@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QImage>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
@@ -184,8 +186,10 @@ TEST(FSB_BOX, LayoutCaptionAndHelp) {
     const int textHeight = s.box.FMsgHTML->height();
     EXPECT_EQ(textHeight, layout.height + 6);
     EXPECT_EQ(s.box.Pmsg->y(), textHeight + 2);
-    EXPECT_EQ(s.box.height(), textHeight + 37);
-    EXPECT_EQ(s.box.width(), 406);
+    // The client area within the 2-pixel border.
+    EXPECT_EQ(s.box.Client()->geometry(), QRect(2, 2, 406, textHeight + 37));
+    EXPECT_EQ(s.box.height(), textHeight + 37 + 4);
+    EXPECT_EQ(s.box.width(), 406 + 4);
     EXPECT_EQ(s.box.focusWidget(), s.box.FB_BREAK2);
   }
   {
@@ -199,8 +203,53 @@ TEST(FSB_BOX, LayoutCaptionAndHelp) {
     EXPECT_EQ(s.box.FHelpHTML->Layout().lines.size(), 2u);
     EXPECT_EQ(s.box.FP_help->height(), s.box.FHelpHTML->height() + 5);
     EXPECT_EQ(s.box.height(), before + s.box.FP_help->height());
+    EXPECT_EQ(s.box.Client()->height(), s.box.height() - 4);
     EXPECT_TRUE(s.box.isVisible());
   }
+}
+
+// The text keeps the border's distance from the window's edge: its first dark pixels are neither
+// in the border nor glued to it, and the border itself is the form's white.
+TEST(FSB_BOX, TextKeepsTheTwoPixelBorder) {
+  ShownBox s("<b>Fertig!</b><br>2 Adressen");
+  EXPECT_EQ(s.box.FMsgHTML->mapTo(&s.box, QPoint(0, 0)), QPoint(2, 2));
+  EXPECT_EQ(s.box.Pmsg->mapTo(&s.box, QPoint(0, 0)).x(), 2);
+  EXPECT_EQ(s.box.Pmsg->width(), 406);
+  const QImage image = s.box.grab().toImage();
+  int left = image.width(), top = image.height();
+  for (int y = 0; y < s.box.Pmsg->mapTo(&s.box, QPoint()).y(); ++y)
+    for (int x = 0; x < image.width(); ++x)
+      if (qGray(image.pixel(x, y)) < 128) {
+        left = std::min(left, x);
+        top = std::min(top, y);
+      }
+  EXPECT_GE(left, 3);
+  EXPECT_GE(top, 2);
+  for (int x = 0; x < image.width(); ++x) {
+    EXPECT_EQ(image.pixelColor(x, 0), QColor(Qt::white));
+    EXPECT_EQ(image.pixelColor(x, 1), QColor(Qt::white));
+  }
+}
+
+TEST(FSB_BOX, KeepsItsOwnColoursUnderADarkTheme) {
+  const QPalette before = QApplication::palette();
+  QPalette dark(QColor(0xEE, 0xEE, 0xEE), QColor(0x35, 0x35, 0x35), QColor(0x50, 0x50, 0x50),
+                QColor(0x20, 0x20, 0x20), QColor(0x30, 0x30, 0x30), QColor(0xFA, 0xFA, 0xFA),
+                Qt::white, QColor(0x2A, 0x2A, 0x2A), QColor(0x25, 0x25, 0x25));
+  QApplication::setPalette(dark);
+  {
+    ShownBox s("Parvela <b>fehlt</b>!");
+    for (QWidget* w : {static_cast<QWidget*>(&s.box), static_cast<QWidget*>(s.box.FMsgHTML),
+                       static_cast<QWidget*>(s.box.Pmsg), static_cast<QWidget*>(s.box.FB_BREAK2)}) {
+      SCOPED_TRACE(w->metaObject()->className());
+      const QPalette& p = w->palette();
+      EXPECT_LT(qGray(p.color(QPalette::WindowText).rgb()), 80);
+      EXPECT_LT(qGray(p.color(QPalette::ButtonText).rgb()), 80);
+      EXPECT_GT(qGray(p.color(QPalette::Window).rgb()), 200);
+      EXPECT_GT(qGray(p.color(QPalette::Button).rgb()), 200);
+    }
+  }
+  QApplication::setPalette(before);
 }
 
 TEST(FSB_BOX, FontSizesFollowTheScreenWidth) {

@@ -32,14 +32,16 @@ constexpr const char* kNotRegular = "keine gew\xF6hnliche Datei";
 constexpr const char* kForeignLink =
     "symbolischer Link eines anderen Benutzers in einem f\xFCr alle beschreibbaren Ordner";
 
-std::string CannotCreate(const std::string& name, const std::string& reason) {
+// "Datei <name> kann nicht erstellt werden (<reason>)": the reason is the given text, else the
+// system's text for err; no brackets when there is neither.
+std::string CannotCreate(const std::string& name, int err, const char* reason = nullptr) {
   std::string msg = "Datei " + Utf8ToAnsi(name) + " kann nicht erstellt werden";
-  if (!reason.empty()) msg += " (" + reason + ")";
+  if (reason != nullptr) {
+    msg.append(" (").append(reason).append(")");
+  } else if (err != 0) {
+    msg.append(" (").append(SystemErrorText(err)).append(")");
+  }
   return msg;
-}
-
-std::string CannotCreate(const std::string& name, int err) {
-  return CannotCreate(name, err != 0 ? SystemErrorText(err) : std::string());
 }
 
 // The injected write failure of SetWriteFailureForTests.
@@ -73,12 +75,15 @@ bool MayFollowLink(const std::string& link, const struct stat& linkStat) {
   return !shared || linkStat.st_uid == geteuid() || linkStat.st_uid == dir.st_uid;
 }
 
-// The link's text, or raises.
-std::string ReadLinkText(const std::string& name, const std::string& link, off_t size) {
+// The link's text; empty with errno set when it cannot be read (a link never holds empty text).
+std::string ReadLinkText(const std::string& link, off_t size) {
   std::string text(static_cast<size_t>(size > 0 ? size : 4095) + 1, '\0');
   const ssize_t n = readlink(link.c_str(), text.data(), text.size());
-  if (n < 0) throw EFCreateError(CannotCreate(name, errno));
-  if (static_cast<size_t>(n) >= text.size()) throw EFCreateError(CannotCreate(name, ENAMETOOLONG));
+  if (n < 0) return {};
+  if (static_cast<size_t>(n) >= text.size()) {
+    errno = ENAMETOOLONG;  // it grew since lstat
+    return {};
+  }
   text.resize(static_cast<size_t>(n));
   return text;
 }
@@ -94,8 +99,9 @@ std::string RandomHex() {
 
 // ".<base>.pvtmp-<pid>-<random>": hidden, and telling whose writer made it.
 std::string TempName(const std::string& base) {
-  return "." + base.substr(0, kMaxBaseInTempName) + kTempMark + std::to_string(getpid()) + "-" +
-         RandomHex();
+  std::string name = ".";
+  name.append(base, 0, kMaxBaseInTempName).append(kTempMark).append(std::to_string(getpid()));
+  return name.append("-").append(RandomHex());
 }
 
 // The process id in a temporary name of ours, or 0 when the name is none.
@@ -163,11 +169,12 @@ std::string ResolveReplaceTarget(const std::string& name) {
       throw EFCreateError(CannotCreate(name, errno));
     }
     if (S_ISREG(st.st_mode)) return path;
-    if (!S_ISLNK(st.st_mode)) throw EFCreateError(CannotCreate(name, kNotRegular));
+    if (!S_ISLNK(st.st_mode)) throw EFCreateError(CannotCreate(name, 0, kNotRegular));
     if (hops >= kMaxLinkHops) throw EFCreateError(CannotCreate(name, ELOOP));
-    if (!MayFollowLink(path, st)) throw EFCreateError(CannotCreate(name, kForeignLink));
-    const std::string to = ReadLinkText(name, path, st.st_size);
-    path = to.starts_with(PathDelim) ? to : ExtractFilePath(path) + to;
+    if (!MayFollowLink(path, st)) throw EFCreateError(CannotCreate(name, 0, kForeignLink));
+    const std::string to = ReadLinkText(path, st.st_size);
+    if (to.empty()) throw EFCreateError(CannotCreate(name, errno));
+    path = to.starts_with(PathDelim) ? to : ExtractFilePath(path).append(to);
   }
 }
 

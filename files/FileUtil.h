@@ -68,14 +68,18 @@ std::vector<std::string> SplitLines(std::string_view text);
 // The whole file, or raises EFCreateError "Datei %s kann nicht geöffnet werden".
 std::string ReadWholeFile(const std::string& name);
 
-// Replaces the file atomically: writes a temporary file in the same folder, flushes it to disk and
-// renames it over name, so a crash, a kill or a full disk leaves the previous file whole.
-// Raises EFCreateError ("Datei %s kann nicht erstellt werden", with the system's reason) and leaves
-// no temporary file behind.
+// Replaces the file atomically: writes an unnamed file in the target's folder, flushes it to disk,
+// gives it a temporary name and renames it over the target, so a crash, a kill or a full disk
+// leaves the previous file whole and no temporary file behind. The old file's permission bits are
+// kept; a new file gets 0666 less the umask. The target is found by ResolveReplaceTarget. Raises
+// EFCreateError ("Datei %s kann nicht erstellt werden (<reason>)").
 void SaveFileAtomic(const std::string& name, std::string_view data);
 
 // Like SaveFileAtomic, but the data comes in pieces: Write() appends, Commit() makes the file
-// visible. Destroying it without Commit() removes the temporary file and keeps the old file.
+// visible. Destroying it without Commit() drops the new data and keeps the old file.
+// Where the file system has no unnamed files, the data goes to a file named
+// ".<name>.pvtmp-<pid>-<random>" that stays locked while its writer lives; the next writer in that
+// folder removes such files of the user whose writer is gone (RemoveStaleTempFiles).
 class AtomicFileWriter {
  public:
   explicit AtomicFileWriter(const std::string& name);  // raises EFCreateError
@@ -87,16 +91,45 @@ class AtomicFileWriter {
   void Commit();                      // raises EFCreateError
 
  private:
+  void OpenTemporary();
+  void OpenNamedTemporary();
+  void LinkUnnamed();
+  void Discard();
   [[noreturn]] void Fail(int err);
-  std::string name_;
-  std::string temp_;
+  std::string name_;    // as given (messages, the test hook)
+  std::string target_;  // the file that is replaced (links followed)
+  std::string base_;    // target_'s name inside its folder
+  std::string temp_;    // the temporary name inside the folder; empty while there is none
+  int dirFd_ = -1;
   int fd_ = -1;
   long long written_ = 0;  // bytes written so far
   long long flushed_ = 0;  // bytes handed to the disk's writeback
 };
 
+// The file that replacing name replaces: name itself when it is a regular file or missing; for a
+// symbolic link, the file it leads to, link by link (at most 40), each link followed only under the
+// rule the kernel uses for protected links: its folder is not both sticky and writable by all, or
+// the link belongs to this user or to the folder's owner. Raises EFCreateError for anything that
+// is not a regular file (folder, device, FIFO, socket), for a link that may not be followed, and
+// for too many links.
+std::string ResolveReplaceTarget(const std::string& name);
+
+// Removes the temporary files that writers killed before they finished left in folder: regular
+// files of this user with the writer's pattern whose process is gone and whose lock is free.
+// Returns how many were removed.
+int RemoveStaleTempFiles(const std::string& folder);
+
+// The system's description of err as Windows-1252 text (strerror gives the locale's encoding).
+std::string SystemErrorText(int err);
+
+// Text in the locale's encoding (UTF-8 or a single-byte Latin code page) as Windows-1252.
+std::string LocaleTextToAnsi(std::string_view text);
+
 // Test hook: when set, writes through SaveFileAtomic/AtomicFileWriter whose target name ends with
 // this suffix fail with ENOSPC after the given number of bytes. Empty suffix switches it off.
 void SetWriteFailureForTests(const std::string& nameSuffix, long long afterBytes);
+
+// Test hook: false makes the writers behave as on a file system without unnamed files.
+void SetUnnamedFilesForTests(bool allowed);
 
 }  // namespace pv

@@ -57,11 +57,39 @@ std::string GetWorkFolder(const std::string& name) {
   return result;
 }
 
-bool IsPrivateFolder(const std::string& dir) {
+namespace {
+
+// A real folder (no link) of this user that nobody else may enter or change.
+bool IsPrivateEntry(const std::string& dir) {
   struct stat st;
-  const std::string d = RemoveBackslash(dir);
-  if (d.empty() || lstat(d.c_str(), &st) != 0) return false;
+  if (dir.empty() || lstat(dir.c_str(), &st) != 0) return false;
   return S_ISDIR(st.st_mode) && st.st_uid == geteuid() && (st.st_mode & 077) == 0;
+}
+
+// Length of the part of dir up to and including its last "PVTempDir" component; 0 when none.
+size_t WorkFolderEnd(const std::string& dir) {
+  const std::string component = std::string(1, PathDelim) + WorkFolderName;
+  for (size_t at = dir.rfind(component); at != std::string::npos;
+       at = at == 0 ? std::string::npos : dir.rfind(component, at - 1)) {
+    const size_t end = at + component.size();
+    if (end == dir.size() || dir[end] == PathDelim) return end;
+  }
+  return 0;
+}
+
+}  // namespace
+
+bool IsPrivateFolder(const std::string& dir) {
+  std::string d = RemoveBackslash(dir);
+  if (!IsPrivateEntry(d)) return false;
+  // Someone who could change a folder above it, up to the working folder, could swap it.
+  const size_t root = WorkFolderEnd(d);
+  while (d.size() > root && root > 0) {
+    d = RemoveBackslash(ExtractFilePath(d));
+    if (d.size() < root) break;
+    if (!IsPrivateEntry(d)) return false;
+  }
+  return true;
 }
 
 std::string GetSpecialFolder(int csidl) {

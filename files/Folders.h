@@ -19,7 +19,8 @@ std::string GetTempFolder();
 std::string GetWorkFolder(const std::string& name);
 
 // True when the folder exists, is a real folder (no link), belongs to this user and only this user
-// may enter or change it (mode 0700 or stricter).
+// may enter or change it (mode 0700 or stricter). For a folder inside the working folder the same
+// holds for every folder from PVTempDir down to it.
 bool IsPrivateFolder(const std::string& dir);
 
 // The desktop folder (CSIDL_DESKTOP) with a trailing '/': XDG_DESKTOP_DIR from user-dirs.dirs, else

@@ -2,12 +2,16 @@
 
 #include <fcntl.h>
 #include <limits.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <exception>
 #include <mutex>
+#include <thread>
 
 #include "files/FileUtil.h"
 
@@ -15,6 +19,9 @@ namespace pv {
 namespace {
 
 constexpr size_t kCopyBlock = 61440;
+constexpr const char* kLockSuffix = ".lock";
+constexpr int kLockPauseMs = 10;
+std::atomic<int> gLockWaitMs{10000};
 
 struct SettingsState {
   std::mutex lock;
@@ -107,11 +114,15 @@ std::string UnquoteModeString(const std::string& value) {
   return text;
 }
 
-// Opens the settings file, applies put and saves; every failure is swallowed.
+// Opens the settings file, applies put and saves, all under the settings lock; every failure is
+// swallowed.
 template <class Put>
 void WriteMode(const std::string& folder, Put put) {
   try {
     std::unique_ptr<TFastIniFile> ini = OpenSettingsFile(folder);
+    const std::string iniFolder = ExtractFilePath(ini->FileName());
+    if (!iniFolder.empty()) ForceFolders(iniFolder);
+    TSettingsLock lock(ini->FileName());
     put(*ini);
     ini->SaveIfModified();
   } catch (const std::exception&) {
@@ -130,6 +141,34 @@ T ReadMode(const std::string& folder, const T& def, Get get) {
 }
 
 }  // namespace
+
+TSettingsLock::TSettingsLock(const std::string& settingsFile) {
+  const std::string name = settingsFile + kLockSuffix;
+  const std::string failure = "Datei " + name +
+                              " kann nicht ge\xF6"
+                              "ffnet werden";
+  fd_ = open(name.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0600);
+  if (fd_ < 0) throw EFCreateError(failure);
+  struct stat st;
+  if (fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
+    close(fd_);
+    throw EFCreateError(failure);
+  }
+  const auto limit = std::chrono::milliseconds(gLockWaitMs.load());
+  const auto start = std::chrono::steady_clock::now();
+  while (flock(fd_, LOCK_EX | LOCK_NB) != 0) {
+    if ((errno != EWOULDBLOCK && errno != EINTR) ||
+        std::chrono::steady_clock::now() - start > limit) {
+      close(fd_);
+      throw EFCreateError(failure);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(kLockPauseMs));
+  }
+}
+
+TSettingsLock::~TSettingsLock() { close(fd_); }  // closing lets the lock go
+
+void TSettingsLock::SetWaitLimitForTests(int milliseconds) { gLockWaitMs = milliseconds; }
 
 void SetSettingsFolder(const std::string& folder) {
   {

@@ -1,7 +1,8 @@
 // The program's settings in UserMode.INI, section MODE: where the file lives, and accessors that
 // read or write one value each. The accessors never raise: a failed read yields the default, a
 // failed write is dropped and leaves the previous file whole. Each call opens the file anew, so
-// other processes' changes are seen; two writers of one file: the last whole file wins.
+// other processes' changes are seen; every write reads, changes and replaces the file under the
+// lock of TSettingsLock, so writers in several processes lose none of each other's keys.
 #pragma once
 
 #include <cstdint>
@@ -14,6 +15,24 @@ namespace pv {
 
 inline constexpr const char* SettingsFileName = "UserMode.INI";
 inline constexpr const char* ModeSection = "MODE";
+
+// Holds the exclusive lock on "<settings file>.lock" (created beside it, never removed) for one
+// read-change-write of the settings file. Every process of the program takes it before changing
+// the file. Raises EFCreateError when the lock file cannot be opened or another process holds the
+// lock for longer than 10 s.
+class TSettingsLock {
+ public:
+  explicit TSettingsLock(const std::string& settingsFile);
+  ~TSettingsLock();
+  TSettingsLock(const TSettingsLock&) = delete;
+  TSettingsLock& operator=(const TSettingsLock&) = delete;
+
+  // Test hook: how long to wait for the lock, in milliseconds (10000 unless changed).
+  static void SetWaitLimitForTests(int milliseconds);
+
+ private:
+  int fd_ = -1;
+};
 
 // Remembers the folder (with its trailing '/') for all later accessors. When it changes and the
 // folder has no UserMode.INI yet, one found in the program's folder is copied there first

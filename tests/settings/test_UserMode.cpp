@@ -2,10 +2,12 @@
 #include <gtest/gtest.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <random>
 #include <thread>
 
@@ -29,11 +31,15 @@ class UserMode : public ::testing::Test {
     SetProgramFolderForTests("");
     SetWriteFailureForTests("", 0);
     TFileStreamEx::SetRetryLimitForTests(10000);
+    TSettingsLock::SetWaitLimitForTests(10000);
   }
   std::string file() const { return dir / "UserMode.INI"; }
+  // The entries of the folder besides the settings lock file (which writes leave, by design).
   static int Entries(const std::string& path) {
-    auto it = std::filesystem::directory_iterator(path);
-    return static_cast<int>(std::distance(it, std::filesystem::directory_iterator()));
+    int n = 0;
+    for (const auto& e : std::filesystem::directory_iterator(path))
+      n += e.path().filename() != "UserMode.INI.lock";
+    return n;
   }
   TempDir dir;
 };
@@ -243,6 +249,98 @@ TEST_F(UserMode, ManyWritesAgreeWithAPlainReader) {
   EXPECT_EQ(sections["MODE"], expected);
   EXPECT_EQ(sections["OTHER"]["ASANSI"], "5");
   EXPECT_TRUE(bytes.ends_with("\r\n; keep\r\n"));  // new keys go before the trailing comment
+}
+
+// Each of two processes writes its own keys, as fast as it can; the file must hold every one.
+TEST_F(UserMode, TwoProcessesWritingDifferentKeysLoseNothing) {
+  constexpr int kWrites = 250;
+  int go[2];
+  ASSERT_EQ(pipe(go), 0);
+  pid_t children[2];
+  for (int p = 0; p < 2; ++p) {
+    children[p] = fork();
+    if (children[p] == 0) {
+      char c;
+      if (read(go[0], &c, 1) != 1) _exit(2);
+      for (int i = 0; i < kWrites; ++i)
+        WriteModeInteger("p" + std::to_string(p) + "k" + std::to_string(i), i);
+      _exit(0);
+    }
+  }
+  ASSERT_EQ(write(go[1], "gg", 2), 2);
+  for (pid_t child : children) {
+    int status = 0;
+    waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  }
+  close(go[0]);
+  close(go[1]);
+  auto mode = test::PlainRead(ReadFile(file()))["MODE"];
+  int lost = 0;
+  for (int p = 0; p < 2; ++p) {
+    for (int i = 0; i < kWrites; ++i)
+      lost += mode["P" + std::to_string(p) + "K" + std::to_string(i)] != std::to_string(i);
+  }
+  EXPECT_EQ(lost, 0);
+  EXPECT_EQ(mode.size(), 2u * kWrites);
+}
+
+TEST_F(UserMode, WritersWaitForTheSettingsLock) {
+  WriteModeInteger("n", 1);
+  const std::string before = ReadFile(file());
+  TSettingsLock::SetWaitLimitForTests(100);
+  const int holder = open((file() + ".lock").c_str(), O_RDWR);  // as another process would
+  ASSERT_EQ(flock(holder, LOCK_EX), 0);
+  WriteModeInteger("n", 2);  // gives up: dropped, the file untouched
+  EXPECT_EQ(ReadFile(file()), before);
+  EXPECT_EQ(ReadModeInteger("n", 0), 1);  // reading needs no lock
+  TSettingsLock::SetWaitLimitForTests(5000);
+  std::thread release([holder] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    close(holder);
+  });
+  WriteModeInteger("n", 3);
+  release.join();
+  EXPECT_EQ(ReadModeInteger("n", 0), 3);
+}
+
+// A settings file that is no regular file, or a lock file that is a link, makes writes fail
+// without waiting and without replacing anything.
+TEST_F(UserMode, OddSettingsFilesAreLeftAlone) {
+  struct Case {
+    const char* what;
+    std::function<void(const std::string&)> make;
+    mode_t kind;
+  } cases[] = {
+      {"fifo", [](const std::string& f) { mkfifo(f.c_str(), 0600); }, S_IFIFO},
+      {"folder", [](const std::string& f) { mkdir(f.c_str(), 0700); }, S_IFDIR},
+      {"lock link",
+       [this](const std::string& f) {
+         WriteFile(f, "[MODE]\r\nAsAnsi=1\r\n");
+         WriteFile(dir / "elsewhere", "");
+         symlink((dir / "elsewhere").c_str(), (f + ".lock").c_str());
+       },
+       S_IFREG},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::filesystem::remove_all(file());
+    std::filesystem::remove(file() + ".lock");
+    c.make(file());
+    WriteModeBool("AsAnsi", false);
+    struct stat st {};
+    ASSERT_EQ(lstat(file().c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & S_IFMT, c.kind);
+    EXPECT_TRUE(ReadModeBool("AsAnsi", true));
+  }
+  // A link of the user's own to the settings file is followed and stays a link.
+  std::filesystem::remove_all(file());
+  std::filesystem::remove(file() + ".lock");
+  WriteFile(dir / "real.ini", "[MODE]\r\n");
+  symlink("real.ini", file().c_str());
+  WriteModeBool("AsAnsi", false);
+  EXPECT_EQ(ReadFile(dir / "real.ini"), "[MODE]\r\nAsAnsi=0\r\n");
+  EXPECT_TRUE(std::filesystem::is_symlink(file()));
 }
 
 }  // namespace

@@ -41,7 +41,7 @@ TEST_F(IPCClientTest, PipePathAndDefaultLimits) {
   EXPECT_EQ(".", client_.ComputerName());
   client_.SetServerName("QPV");
   EXPECT_EQ("\\\\.\\pipe\\QPV", client_.PipePath());
-  EXPECT_EQ(30000u, DefaultIPCNoProgressTimeoutMs);
+  EXPECT_EQ(30000u, DefaultIPCTransferTimeoutMs);
   EXPECT_EQ(5000u, DefaultIPCConnectTimeoutMs);
 }
 
@@ -256,8 +256,8 @@ TEST_F(IPCClientTest, PeerClosingEarlyFailsThatStep) {
   }
 }
 
-TEST_F(IPCClientTest, PeerStallingFailsThatStepAfterTheNoProgressLimit) {
-  IPCNoProgressTimeoutMs = 200;
+TEST_F(IPCClientTest, PeerStallingFailsThatStepAfterTheTransferLimit) {
+  IPCTransferTimeoutMs = 200;
   for (const BrokenAnswer& row : kBrokenAnswers) {
     SCOPED_TRACE(row.what);
     std::string tail;
@@ -333,7 +333,7 @@ TEST_F(IPCClientTest, PeerThatStopsReadingFailsTheChunkWrite) {
     bool closes;
     int32_t code;
   } rows[] = {{"closes", true, ERROR_NO_DATA}, {"stalls", false, WAIT_TIMEOUT}};
-  IPCNoProgressTimeoutMs = 200;
+  IPCTransferTimeoutMs = 200;
   for (const Row& row : rows) {
     SCOPED_TRACE(row.what);
     std::atomic<bool> clientDone{false};

@@ -1,14 +1,14 @@
 #!/usr/bin/env bash
 # The tests: installs what is missing, builds the whole suite with ASan+UBSan and runs it (widget
 # tests on Qt's offscreen platform), runs the worker pool, export job and pipe client tests again
-# under TSan, and gives the pipe answer reader a 60-second fuzzing run.
+# under TSan, and gives every fuzz target a 20-second run.
 #   scripts/test.sh            everything
 #   FUZZ_SECONDS=0 scripts/test.sh   without the fuzzing run
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 cd "$top"
 jobs=$(nproc)
-fuzz_seconds=${FUZZ_SECONDS:-60}
+fuzz_seconds=${FUZZ_SECONDS:-20}  # per fuzz target
 
 scripts/deps.sh
 export QT_QPA_PLATFORM=offscreen
@@ -26,6 +26,6 @@ cmake --build build/tsan -j"$jobs" --target export_tests hostlink_tests
 TSAN_OPTIONS=halt_on_error=1 ctest --test-dir build/tsan -j"$jobs" -L 'export|hostlink' --output-on-failure --timeout 300
 
 if [ "$fuzz_seconds" -gt 0 ] && [ -x fuzz/run.sh ]; then
-  echo "== Fuzzing the pipe answer reader for ${fuzz_seconds}s"
+  echo "== Fuzzing every reader and writer for ${fuzz_seconds}s each"
   fuzz/run.sh "$fuzz_seconds" build/fuzz
 fi

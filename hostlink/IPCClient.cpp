@@ -257,12 +257,8 @@ void TIPCClient::AttachHandle(int fd) {
   connected_ = fd >= 0;
 }
 
-MessageRef TIPCClient::Transact(IMessageData& request) {
-  answered_ = false;
-  errorDesc_.clear();
-  errorCode_ = 0;
+bool TIPCClient::SendRequest(IMessageData& request, Deadline deadline, std::vector<char>& buffer) {
   const int fd = pipeHandle_;
-  const auto deadline = Clock::now() + milliseconds(IPCTransferTimeoutMs.load());
   TMemoryStream& data = request.GetData().Stream();
   const int64_t d = data.Size();
   data.Seek(0);
@@ -271,66 +267,66 @@ MessageRef TIPCClient::Transact(IMessageData& request) {
   const std::string head = Int64Bytes(static_cast<int64_t>(id.size())) + id;
   if (int32_t code = WriteAll(fd, head.data(), head.size(), deadline)) {
     Fail(Text(Step::WriteID), code);
-    return nullptr;
+    return false;
   }
   const std::string size = Int64Bytes(d);
   if (int32_t code = WriteAll(fd, size.data(), size.size(), deadline)) {
     Fail(Text(Step::WriteDataSize), code);
-    return nullptr;
+    return false;
   }
-  std::vector<char> buffer(PipeChunkSize);
   if (d > 0) {
     while (const size_t n = data.Read(buffer.data(), buffer.size())) {
       if (int32_t code = WriteAll(fd, buffer.data(), n, deadline)) {
         Fail(Text(Step::WriteChunk), code);
-        return nullptr;
+        return false;
       }
     }
   }
+  return true;
+}
 
-  // From here on the caller gets the answer object back, complete or not.
-  MessageRef answer = TMessageData::Create();
+void TIPCClient::ReadAnswer(IMessageData& answer, Deadline deadline, std::vector<char>& buffer) {
+  const int fd = pipeHandle_;
   int64_t m = 0;
-  if (int32_t code = ReadInt64(fd, m, deadline)) {
-    Fail(Text(Step::ReadIDLength), code);
-    return answer;
-  }
+  if (int32_t code = ReadInt64(fd, m, deadline)) return Fail(Text(Step::ReadIDLength), code);
   // Lengths come from the other side: refuse any above the limits before allocating.
-  if (m > MaxAnswerIDLength) {
-    Fail(Text(Step::ReadIDLength), ERROR_INVALID_DATA);
-    return answer;
-  }
+  if (m > MaxAnswerIDLength) return Fail(Text(Step::ReadIDLength), ERROR_INVALID_DATA);
   if (m > 0) {
     std::string answerID(static_cast<size_t>(m), '\0');
     if (int32_t code = ReadExact(fd, answerID.data(), answerID.size(), deadline)) {
-      Fail(Text(Step::ReadID), code);
-      return answer;
+      return Fail(Text(Step::ReadID), code);
     }
-    answer->SetID(answerID);
+    answer.SetID(answerID);
   }
   int64_t e = 0;
-  if (int32_t code = ReadInt64(fd, e, deadline)) {
-    Fail(Text(Step::ReadDataSize), code);
-    return answer;
-  }
-  if (e > MaxAnswerDataSize) {
-    Fail(Text(Step::ReadDataSize), ERROR_INVALID_DATA);
-    return answer;
-  }
-  TMemoryStream& received = answer->GetData().Stream();
+  if (int32_t code = ReadInt64(fd, e, deadline)) return Fail(Text(Step::ReadDataSize), code);
+  if (e > MaxAnswerDataSize) return Fail(Text(Step::ReadDataSize), ERROR_INVALID_DATA);
+  TMemoryStream& received = answer.GetData().Stream();
   int64_t total = 0;
   while (total < e) {
     const size_t want = static_cast<size_t>(std::min<int64_t>(e - total, buffer.size()));
     size_t got = 0;
     if (int32_t code = ReadSome(fd, buffer.data(), want, got, deadline)) {
-      Fail(Text(Step::ReadData), code);
-      return answer;
+      return Fail(Text(Step::ReadData), code);
     }
     received.Write(buffer.data(), got);
     total += static_cast<int64_t>(got);
   }
   received.Seek(0);
   answered_ = true;
+}
+
+MessageRef TIPCClient::Transact(IMessageData& request) {
+  answered_ = false;
+  errorDesc_.clear();
+  errorCode_ = 0;
+  // One limit for the whole transfer, however the other side paces its bytes.
+  const Deadline deadline = Clock::now() + milliseconds(IPCTransferTimeoutMs.load());
+  std::vector<char> buffer(PipeChunkSize);
+  if (!SendRequest(request, deadline, buffer)) return nullptr;
+  // From here on the caller gets the answer object back, complete or not.
+  MessageRef answer = TMessageData::Create();
+  ReadAnswer(*answer, deadline, buffer);
   return answer;
 }
 

@@ -4,10 +4,12 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "hostlink/MessageData.h"
 
@@ -95,7 +97,12 @@ class TIPCClient {
   const std::string& ComputerName() const { return computerName_; }
 
  private:
+  using Deadline = std::chrono::steady_clock::time_point;
   void Fail(const char* text, int32_t code);
+  // Framing steps 1 to 3; false (with the failure recorded) when the request did not go out.
+  bool SendRequest(IMessageData& request, Deadline deadline, std::vector<char>& buffer);
+  // Framing steps 4 to 7 into answer; sets Answered when it is complete.
+  void ReadAnswer(IMessageData& answer, Deadline deadline, std::vector<char>& buffer);
 
   std::string pipePath_;
   std::string errorDesc_;

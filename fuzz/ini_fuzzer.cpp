@@ -93,10 +93,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       if (p.section.empty() || key.empty()) continue;
       // A ";" in a value starts a comment for a reader that strips them.
       bool exact = !stripComments || p.value.find(';') == std::string::npos;
+      // Known finding: with a comment kept after the old value, a '"' in the new one makes the
+      // comment part of the value.
+      if (stripComments && p.value.find('"') != std::string::npos &&
+          pv::fuzz::Tolerated("ini-quote-comment")) {
+        exact = false;
+      }
       if (exact) {
         // Blanks around a value survive only until the line is read again.
         const std::string now = ini.GetString(p.section, p.key, "\x01missing");
-        FUZZ_CHECK(now == p.value || now == Trim(p.value));
+        FUZZ_CHECK_MSG(now == p.value || now == Trim(p.value),
+                       "put [" + pv::fuzz::Escaped(p.section) + "] " + pv::fuzz::Escaped(p.key) +
+                           "=" + pv::fuzz::Escaped(p.value) + ", read " + pv::fuzz::Escaped(now) +
+                           "\nfile before:\n" + pv::fuzz::Escaped(text));
       }
       const Key k{pv::AnsiUpperCase(p.section), pv::AnsiUpperCase(key)};
       if (exact) {

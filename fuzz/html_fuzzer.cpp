@@ -3,9 +3,11 @@
 // the page, the widest line gives the width, and a layout for drawing is the measuring layout cut
 // where the rectangle ends.
 #include <QGuiApplication>
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <iterator>
 #include <string>
 #include <string_view>
 

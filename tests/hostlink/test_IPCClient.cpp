@@ -279,6 +279,43 @@ TEST_F(IPCClientTest, PeerStallingFailsThatStepAfterTheTransferLimit) {
   }
 }
 
+TEST_F(IPCClientTest, PeerTricklingFailsOnceTheWholeTransferPassesTheLimit) {
+  // Every byte comes well within the limit, but the whole answer would take far longer.
+  IPCTransferTimeoutMs = 300;
+  const std::string answer = Frame("", std::string(64, 'x'));
+  struct Row {
+    const char* what;
+    size_t sentAtOnce;  // bytes of the answer sent before the trickle starts
+    const char* failure;
+  } rows[] = {
+      {"from the first byte", 0, "ReadFile failed while reading message ID length"},
+      {"after the ID length", 8, "ReadFile failed while reading message data size"},
+      {"after the data size", 16, "ReadFile failed while reading message data"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    const auto start = Clock::now();
+    {
+      ScriptedPeer peer("peer", [&](int fd) {
+        ReadRequest(fd);
+        SendAll(fd, answer.substr(0, row.sentAtOnce));
+        for (size_t i = row.sentAtOnce; i < answer.size(); ++i) {
+          if (!Quiet(fd, 50)) break;  // the client has closed (or sent its end marker)
+          SendAll(fd, answer.substr(i, 1));
+        }
+      });
+      MessageRef request = EmptyRequest();
+      Exchange(*request);
+    }
+    EXPECT_FALSE(client_.Answered());
+    EXPECT_EQ(row.failure, client_.ErrorDesc());
+    EXPECT_EQ(WAIT_TIMEOUT, client_.ErrorCode());
+    // Generous against a loaded machine, yet far below the 4 s the trickle would take.
+    EXPECT_GE(MsSince(start), 300);
+    EXPECT_LT(MsSince(start), 3000);
+  }
+}
+
 TEST_F(IPCClientTest, AnnouncedLengthsAreCheckedBeforeAnythingIsRead) {
   struct Row {
     const char* what;

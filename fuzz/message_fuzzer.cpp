@@ -1,10 +1,12 @@
 // Feeds arbitrary bytes to a message as its received encoded data and looks values up in an
-// order the input chooses; a later write must not corrupt what was read.
+// order the input chooses; a repeated lookup gives the same value, and a value written afterwards
+// reads back as written.
 #include <cstddef>
 #include <cstdint>
 #include <string>
 
 #include "files/Errors.h"
+#include "fuzz/FuzzUtil.h"
 #include "hostlink/MessageData.h"
 
 namespace {
@@ -34,6 +36,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     values.WriteWideString(u"DATA", u"appended");
   } catch (const pv::Exception&) {
     // The name was indexed already.
+  }
+  // A value written after whatever the input held reads back as written.
+  try {
+    values.WriteWideString(u"FRESH", u"appended");
+    FUZZ_CHECK(values.ReadWideString(u"FRESH") == u"appended");
+  } catch (const pv::Exception&) {
+    // The input held that name already.
   }
   return 0;
 }

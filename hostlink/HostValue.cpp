@@ -1,5 +1,10 @@
 #include "hostlink/HostValue.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <chrono>
 #include <thread>
 #include <vector>
@@ -12,13 +17,68 @@
 
 namespace pv {
 
+namespace {
+
+class NotReadable {};
+
+// At most limit bytes from the start of the file; nothing when it is missing or not a regular file
+// of this user. Opened without following a link and without waiting for a writer, so that a FIFO
+// or a device put in its place can neither block nor feed endless bytes. Throws NotReadable when
+// the file is there but cannot be read.
+std::string ReadOwnFileHead(const std::string& name, size_t limit) {
+  const int fd = open(name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) {
+    if (errno == ENOENT || errno == ENOTDIR || errno == ELOOP) return "";
+    throw NotReadable{};
+  }
+  struct stat st {};
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != geteuid()) {
+    close(fd);
+    return "";
+  }
+  std::string head(limit, '\0');
+  size_t got = 0;
+  while (got < limit) {
+    const ssize_t n = read(fd, head.data() + got, limit - got);
+    if (n == 0) break;
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      close(fd);
+      throw NotReadable{};
+    }
+    got += static_cast<size_t>(n);
+  }
+  close(fd);
+  head.resize(got);
+  return head;
+}
+
+}  // namespace
+
 std::string GetIPCServerName() {
   const std::string work = GetWorkFolder("");
   // A working folder that others may change is treated as missing: nothing is read from it.
   if (!IsPrivateFolder(work)) return "";
-  std::vector<std::string> lines;
-  LoadListRetry(lines, work + IPCServiceNameFile);
-  return lines.empty() ? std::string() : lines.front();
+  const std::string file = work + IPCServiceNameFile;
+  for (int attempt = 1;; ++attempt) {
+    try {
+      const std::string head = ReadOwnFileHead(file, IPCServiceNameFileLimit);
+      std::string_view first;
+      bool found = false;
+      ForEachLine(head, [&](std::string_view line) {
+        if (!found) first = line;
+        found = true;
+      });
+      return std::string(first);
+    } catch (const NotReadable&) {
+      if (attempt >= RetryAttempts) {
+        throw EFCreateError("Datei " + file +
+                            " kann nicht ge\xF6"
+                            "ffnet werden");
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(RetryPauseMs));
+    }
+  }
 }
 
 std::string ReadIPCValueOnce(const std::string& command, const std::string& serverName,

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -13,6 +14,9 @@ namespace pv {
 
 // The file the service leaves in the working folder; its first line is the pipe name.
 inline constexpr const char* IPCServiceNameFile = "QPV-EXCHANGELOCALSERVICE.TXT";
+
+// Only this much of the service name file is read: its first line is a short pipe name.
+inline constexpr size_t IPCServiceNameFileLimit = 4096;
 
 inline constexpr int IPCAttempts = 3;
 inline constexpr int IPCRetryPauseMs = 50;
@@ -35,9 +39,11 @@ class TIPCClientException : public Exception {
   using Exception::Exception;
 };
 
-// The first line of the service name file in the working folder, verbatim; empty when there is
-// no file, it is empty, or the working folder is not private to this user. A file that cannot
-// be read after the retries of LoadListRetry raises its EFCreateError.
+// The first line of the service name file in the working folder, verbatim, from at most its
+// first IPCServiceNameFileLimit bytes. Empty when there is no file, it is empty, it is not a
+// regular file of this user (a link, a FIFO or a device is never opened for reading), or the
+// working folder is not private to this user. A file that still cannot be read after
+// RetryAttempts tries RetryPauseMs apart raises EFCreateError.
 std::string GetIPCServerName();
 
 // One attempt: asks the service under serverName for command (with data when not empty). The

@@ -76,10 +76,9 @@ constexpr const char* kPipeFolder = "pipe";
 
 std::atomic<void (*)(size_t)> writeObserver{nullptr};
 
-// Waits until fd is ready for events, at most the no-progress limit. 0 when ready (or hung up:
-// the next call on fd tells), else the failure code.
-int32_t AwaitProgress(int fd, short events) {
-  const auto deadline = Clock::now() + milliseconds(IPCNoProgressTimeoutMs.load());
+// Waits until fd is ready for events, at most until the deadline. 0 when ready (or hung up: the
+// next call on fd tells), else the failure code.
+int32_t AwaitProgress(int fd, short events, Clock::time_point deadline) {
   for (;;) {
     const auto left = std::chrono::ceil<milliseconds>(deadline - Clock::now()).count();
     if (left <= 0) return WAIT_TIMEOUT;
@@ -91,10 +90,11 @@ int32_t AwaitProgress(int fd, short events) {
   }
 }
 
-// One framing write: all n bytes. 0 or the failure code.
-int32_t WriteAll(int fd, const char* p, size_t n) {
+// One framing write: all n bytes before the deadline. 0 or the failure code.
+int32_t WriteAll(int fd, const char* p, size_t n, Clock::time_point deadline) {
   if (auto observer = writeObserver.load()) observer(n);
   while (n > 0) {
+    if (Clock::now() >= deadline) return WAIT_TIMEOUT;
     const ssize_t w = send(fd, p, n, MSG_NOSIGNAL);
     if (w > 0) {
       p += w;
@@ -102,7 +102,7 @@ int32_t WriteAll(int fd, const char* p, size_t n) {
     } else if (w < 0 && errno == EINTR) {
       continue;
     } else if (w < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-      if (int32_t code = AwaitProgress(fd, POLLOUT)) return code;
+      if (int32_t code = AwaitProgress(fd, POLLOUT, deadline)) return code;
     } else {
       return CodeOf(errno);
     }
@@ -110,11 +110,13 @@ int32_t WriteAll(int fd, const char* p, size_t n) {
   return 0;
 }
 
-// Reads up to n bytes (at least one); got is how many arrived. 0 or the failure code; a peer
-// that has closed gives ERROR_BROKEN_PIPE.
-int32_t ReadSome(int fd, char* p, size_t n, size_t& got) {
+// Reads up to n bytes (at least one) before the deadline; got is how many arrived. 0 or the
+// failure code; a peer that has closed gives ERROR_BROKEN_PIPE.
+int32_t ReadSome(int fd, char* p, size_t n, size_t& got, Clock::time_point deadline) {
   got = 0;
   for (;;) {
+    // The deadline holds even while bytes keep arriving one by one.
+    if (Clock::now() >= deadline) return WAIT_TIMEOUT;
     const ssize_t r = recv(fd, p, n, 0);
     if (r > 0) {
       got = static_cast<size_t>(r);
@@ -123,23 +125,23 @@ int32_t ReadSome(int fd, char* p, size_t n, size_t& got) {
     if (r == 0) return ERROR_BROKEN_PIPE;
     if (errno == EINTR) continue;
     if (errno != EAGAIN && errno != EWOULDBLOCK) return CodeOf(errno);
-    if (int32_t code = AwaitProgress(fd, POLLIN)) return code;
+    if (int32_t code = AwaitProgress(fd, POLLIN, deadline)) return code;
   }
 }
 
-int32_t ReadExact(int fd, char* p, size_t n) {
+int32_t ReadExact(int fd, char* p, size_t n, Clock::time_point deadline) {
   while (n > 0) {
     size_t got = 0;
-    if (int32_t code = ReadSome(fd, p, n, got)) return code;
+    if (int32_t code = ReadSome(fd, p, n, got, deadline)) return code;
     p += got;
     n -= got;
   }
   return 0;
 }
 
-int32_t ReadInt64(int fd, int64_t& v) {
+int32_t ReadInt64(int fd, int64_t& v, Clock::time_point deadline) {
   unsigned char b[8];
-  if (int32_t code = ReadExact(fd, reinterpret_cast<char*>(b), 8)) return code;
+  if (int32_t code = ReadExact(fd, reinterpret_cast<char*>(b), 8, deadline)) return code;
   uint64_t u = 0;
   for (int i = 0; i < 8; ++i) u |= static_cast<uint64_t>(b[i]) << (8 * i);
   v = static_cast<int64_t>(u);
@@ -249,16 +251,13 @@ void TIPCClient::Connect(uint32_t timeoutMs) {
 
 void TIPCClient::AttachHandle(int fd) {
   if (pipeHandle_ >= 0) close(pipeHandle_);
-  // Reads and writes wait through poll, under the no-progress limit.
+  // Reads and writes wait through poll, under the transfer's time limit.
   if (fd >= 0) fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
   pipeHandle_ = fd;
   connected_ = fd >= 0;
 }
 
-MessageRef TIPCClient::Transact(IMessageData& request) {
-  answered_ = false;
-  errorDesc_.clear();
-  errorCode_ = 0;
+bool TIPCClient::SendRequest(IMessageData& request, Deadline deadline, std::vector<char>& buffer) {
   const int fd = pipeHandle_;
   TMemoryStream& data = request.GetData().Stream();
   const int64_t d = data.Size();
@@ -266,68 +265,68 @@ MessageRef TIPCClient::Transact(IMessageData& request) {
 
   const std::string id = request.GetID();
   const std::string head = Int64Bytes(static_cast<int64_t>(id.size())) + id;
-  if (int32_t code = WriteAll(fd, head.data(), head.size())) {
+  if (int32_t code = WriteAll(fd, head.data(), head.size(), deadline)) {
     Fail(Text(Step::WriteID), code);
-    return nullptr;
+    return false;
   }
   const std::string size = Int64Bytes(d);
-  if (int32_t code = WriteAll(fd, size.data(), size.size())) {
+  if (int32_t code = WriteAll(fd, size.data(), size.size(), deadline)) {
     Fail(Text(Step::WriteDataSize), code);
-    return nullptr;
+    return false;
   }
-  std::vector<char> buffer(PipeChunkSize);
   if (d > 0) {
     while (const size_t n = data.Read(buffer.data(), buffer.size())) {
-      if (int32_t code = WriteAll(fd, buffer.data(), n)) {
+      if (int32_t code = WriteAll(fd, buffer.data(), n, deadline)) {
         Fail(Text(Step::WriteChunk), code);
-        return nullptr;
+        return false;
       }
     }
   }
+  return true;
+}
 
-  // From here on the caller gets the answer object back, complete or not.
-  MessageRef answer = TMessageData::Create();
+void TIPCClient::ReadAnswer(IMessageData& answer, Deadline deadline, std::vector<char>& buffer) {
+  const int fd = pipeHandle_;
   int64_t m = 0;
-  if (int32_t code = ReadInt64(fd, m)) {
-    Fail(Text(Step::ReadIDLength), code);
-    return answer;
-  }
+  if (int32_t code = ReadInt64(fd, m, deadline)) return Fail(Text(Step::ReadIDLength), code);
   // Lengths come from the other side: refuse any above the limits before allocating.
-  if (m > MaxAnswerIDLength) {
-    Fail(Text(Step::ReadIDLength), ERROR_INVALID_DATA);
-    return answer;
-  }
+  if (m > MaxAnswerIDLength) return Fail(Text(Step::ReadIDLength), ERROR_INVALID_DATA);
   if (m > 0) {
     std::string answerID(static_cast<size_t>(m), '\0');
-    if (int32_t code = ReadExact(fd, answerID.data(), answerID.size())) {
-      Fail(Text(Step::ReadID), code);
-      return answer;
+    if (int32_t code = ReadExact(fd, answerID.data(), answerID.size(), deadline)) {
+      return Fail(Text(Step::ReadID), code);
     }
-    answer->SetID(answerID);
+    answer.SetID(answerID);
   }
   int64_t e = 0;
-  if (int32_t code = ReadInt64(fd, e)) {
-    Fail(Text(Step::ReadDataSize), code);
-    return answer;
-  }
-  if (e > MaxAnswerDataSize) {
-    Fail(Text(Step::ReadDataSize), ERROR_INVALID_DATA);
-    return answer;
-  }
-  TMemoryStream& received = answer->GetData().Stream();
+  if (int32_t code = ReadInt64(fd, e, deadline)) return Fail(Text(Step::ReadDataSize), code);
+  if (e > MaxAnswerDataSize) return Fail(Text(Step::ReadDataSize), ERROR_INVALID_DATA);
+  TMemoryStream& received = answer.GetData().Stream();
   int64_t total = 0;
   while (total < e) {
     const size_t want = static_cast<size_t>(std::min<int64_t>(e - total, buffer.size()));
     size_t got = 0;
-    if (int32_t code = ReadSome(fd, buffer.data(), want, got)) {
-      Fail(Text(Step::ReadData), code);
-      return answer;
+    if (int32_t code = ReadSome(fd, buffer.data(), want, got, deadline)) {
+      return Fail(Text(Step::ReadData), code);
     }
     received.Write(buffer.data(), got);
     total += static_cast<int64_t>(got);
   }
   received.Seek(0);
   answered_ = true;
+}
+
+MessageRef TIPCClient::Transact(IMessageData& request) {
+  answered_ = false;
+  errorDesc_.clear();
+  errorCode_ = 0;
+  // One limit for the whole transfer, however the other side paces its bytes.
+  const Deadline deadline = Clock::now() + milliseconds(IPCTransferTimeoutMs.load());
+  std::vector<char> buffer(PipeChunkSize);
+  if (!SendRequest(request, deadline, buffer)) return nullptr;
+  // From here on the caller gets the answer object back, complete or not.
+  MessageRef answer = TMessageData::Create();
+  ReadAnswer(*answer, deadline, buffer);
   return answer;
 }
 

@@ -4,10 +4,12 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "hostlink/MessageData.h"
 
@@ -32,10 +34,12 @@ inline constexpr size_t PipeChunkSize = 65536;
 inline constexpr int64_t MaxAnswerIDLength = 64 * 1024;
 inline constexpr int64_t MaxAnswerDataSize = 64 * 1024 * 1024;
 
-// A read or write on an open pipe that makes no progress for this long fails with WAIT_TIMEOUT.
-inline constexpr uint32_t DefaultIPCNoProgressTimeoutMs = 30000;
+// A transfer on an open pipe (the request out and the answer in) that has not finished this long
+// after it began fails with WAIT_TIMEOUT in the step it is in, however the service paces its
+// bytes: a service that trickles or stalls cannot hold the caller longer.
+inline constexpr uint32_t DefaultIPCTransferTimeoutMs = 30000;
 // The limit in force; tests lower it.
-inline std::atomic<uint32_t> IPCNoProgressTimeoutMs{DefaultIPCNoProgressTimeoutMs};
+inline std::atomic<uint32_t> IPCTransferTimeoutMs{DefaultIPCTransferTimeoutMs};
 
 // Test hook: when set, called with the byte count of every framing write of a request
 // (ID length and ID, data size, each data piece). nullptr switches it off.
@@ -67,8 +71,9 @@ class TIPCClient {
   // limit gives WAIT_TIMEOUT, a peer of another user (not root) ERROR_ACCESS_DENIED.
   void Connect(uint32_t timeoutMs);
 
-  // Sends the request in full framing and reads the answer. Returns nullptr when the request
-  // did not go out in full, else the answer object, complete only when Answered() is true.
+  // Sends the request in full framing and reads the answer, all within IPCTransferTimeoutMs.
+  // Returns nullptr when the request did not go out in full, else the answer object, complete
+  // only when Answered() is true.
   // Each failed step sets its own failure text and code. Exceptions of the message objects
   // (out of memory) pass through.
   MessageRef Transact(IMessageData& request);
@@ -92,7 +97,12 @@ class TIPCClient {
   const std::string& ComputerName() const { return computerName_; }
 
  private:
+  using Deadline = std::chrono::steady_clock::time_point;
   void Fail(const char* text, int32_t code);
+  // Framing steps 1 to 3; false (with the failure recorded) when the request did not go out.
+  bool SendRequest(IMessageData& request, Deadline deadline, std::vector<char>& buffer);
+  // Framing steps 4 to 7 into answer; sets Answered when it is complete.
+  void ReadAnswer(IMessageData& answer, Deadline deadline, std::vector<char>& buffer);
 
   std::string pipePath_;
   std::string errorDesc_;

@@ -18,7 +18,7 @@ std::string Le64(int64_t v);
 // An answer in the pipe framing: ID length, ID, data size, data.
 std::string Frame(const std::string& id, const std::string& data);
 
-// Points $TMPDIR at a fresh private folder for the test and lowers the connect and no-progress
+// Points $TMPDIR at a fresh private folder for the test and lowers the connect and transfer
 // limits; both are put back afterwards.
 class LinkTest : public ::testing::Test {
  protected:
@@ -33,7 +33,7 @@ class LinkTest : public ::testing::Test {
   std::string oldTmp_;
   bool hadTmp_ = false;
   uint32_t oldConnect_ = 0;
-  uint32_t oldNoProgress_ = 0;
+  uint32_t oldTransfer_ = 0;
 };
 
 // Listens on the pipe name in the current working folder and runs serve on the first client's

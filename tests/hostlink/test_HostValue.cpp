@@ -174,7 +174,7 @@ TEST_F(HostValueTest, BusyServicePastTheLimit) {
 }
 
 TEST_F(HostValueTest, MisbehavingService) {
-  IPCNoProgressTimeoutMs = 300;
+  IPCTransferTimeoutMs = 300;
   struct Row {
     std::vector<std::string> switches;
     bool answered;

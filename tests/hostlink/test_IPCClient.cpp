@@ -41,7 +41,7 @@ TEST_F(IPCClientTest, PipePathAndDefaultLimits) {
   EXPECT_EQ(".", client_.ComputerName());
   client_.SetServerName("QPV");
   EXPECT_EQ("\\\\.\\pipe\\QPV", client_.PipePath());
-  EXPECT_EQ(30000u, DefaultIPCNoProgressTimeoutMs);
+  EXPECT_EQ(30000u, DefaultIPCTransferTimeoutMs);
   EXPECT_EQ(5000u, DefaultIPCConnectTimeoutMs);
 }
 
@@ -256,8 +256,8 @@ TEST_F(IPCClientTest, PeerClosingEarlyFailsThatStep) {
   }
 }
 
-TEST_F(IPCClientTest, PeerStallingFailsThatStepAfterTheNoProgressLimit) {
-  IPCNoProgressTimeoutMs = 200;
+TEST_F(IPCClientTest, PeerStallingFailsThatStepAfterTheTransferLimit) {
+  IPCTransferTimeoutMs = 200;
   for (const BrokenAnswer& row : kBrokenAnswers) {
     SCOPED_TRACE(row.what);
     std::string tail;
@@ -276,6 +276,43 @@ TEST_F(IPCClientTest, PeerStallingFailsThatStepAfterTheNoProgressLimit) {
     EXPECT_EQ(row.failure, client_.ErrorDesc());
     EXPECT_EQ(WAIT_TIMEOUT, client_.ErrorCode());
     EXPECT_EQ(kEndMarker, tail);
+  }
+}
+
+TEST_F(IPCClientTest, PeerTricklingFailsOnceTheWholeTransferPassesTheLimit) {
+  // Every byte comes well within the limit, but the whole answer would take far longer.
+  IPCTransferTimeoutMs = 300;
+  const std::string answer = Frame("", std::string(64, 'x'));
+  struct Row {
+    const char* what;
+    size_t sentAtOnce;  // bytes of the answer sent before the trickle starts
+    const char* failure;
+  } rows[] = {
+      {"from the first byte", 0, "ReadFile failed while reading message ID length"},
+      {"after the ID length", 8, "ReadFile failed while reading message data size"},
+      {"after the data size", 16, "ReadFile failed while reading message data"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    const auto start = Clock::now();
+    {
+      ScriptedPeer peer("peer", [&](int fd) {
+        ReadRequest(fd);
+        SendAll(fd, answer.substr(0, row.sentAtOnce));
+        for (size_t i = row.sentAtOnce; i < answer.size(); ++i) {
+          if (!Quiet(fd, 50)) break;  // the client has closed (or sent its end marker)
+          SendAll(fd, answer.substr(i, 1));
+        }
+      });
+      MessageRef request = EmptyRequest();
+      Exchange(*request);
+    }
+    EXPECT_FALSE(client_.Answered());
+    EXPECT_EQ(row.failure, client_.ErrorDesc());
+    EXPECT_EQ(WAIT_TIMEOUT, client_.ErrorCode());
+    // Generous against a loaded machine, yet far below the 4 s the trickle would take.
+    EXPECT_GE(MsSince(start), 300);
+    EXPECT_LT(MsSince(start), 3000);
   }
 }
 
@@ -333,7 +370,7 @@ TEST_F(IPCClientTest, PeerThatStopsReadingFailsTheChunkWrite) {
     bool closes;
     int32_t code;
   } rows[] = {{"closes", true, ERROR_NO_DATA}, {"stalls", false, WAIT_TIMEOUT}};
-  IPCNoProgressTimeoutMs = 200;
+  IPCTransferTimeoutMs = 200;
   for (const Row& row : rows) {
     SCOPED_TRACE(row.what);
     std::atomic<bool> clientDone{false};

@@ -48,12 +48,16 @@ enum class Fault {
   OversizeID,    // announces an answer ID far above the client's limit
   OversizeData,  // announces answer data far above the client's limit
   Garbage,       // a well-framed answer whose values are not a valid encoding
+  Declare,       // announces --declare bytes of data, sends the real answer, then waits
+  Flood,         // announces --declare bytes (default 8 MiB) and sends filler without end
 };
 
 struct Options {
   std::map<std::u16string, std::u16string> values;  // as they travel: UTF-16
   std::string name;
   int delayMs = 0;
+  int trickleMs = 0;
+  int64_t declared = 8 << 20;
   Fault fault = Fault::Normal;
   bool busy = false;
   long runAsUid = -1;
@@ -63,7 +67,8 @@ struct Options {
 constexpr const char* kUsage =
     "usage: pv-exchange-service [--value NAME=TEXT]... [--name PIPE] [--log FILE]\n"
     "                           [--delay MS] [--close-midway | --short-data | --oversize-id |\n"
-    "                            --oversize-data | --garbage] [--busy] [--run-as-uid UID]\n"
+    "                            --oversize-data | --garbage | --declare BYTES | --flood]\n"
+    "                           [--trickle MS] [--busy] [--run-as-uid UID]\n"
     "  --value NAME=TEXT  answer the command NAME with TEXT (repeatable; UTF-8, the text of\n"
     "                     a client that reads Windows-1252 gets '?' for other characters)\n"
     "  --name PIPE        the pipe name (default: a fresh unique one)\n"
@@ -74,13 +79,16 @@ constexpr const char* kUsage =
     "  --oversize-id      announce an oversized answer ID\n"
     "  --oversize-data    announce oversized answer data\n"
     "  --garbage          send answer data that is not a valid value encoding\n"
+    "  --declare BYTES    announce BYTES of answer data, send only the real answer, then wait\n"
+    "  --flood            announce --declare bytes (default 8 MiB), then send filler without end\n"
+    "  --trickle MS       send the answer one byte every MS milliseconds\n"
     "  --busy             accept no client: the pipe stays busy\n"
     "  --run-as-uid UID   serve as that user (needs root)\n";
 
 const std::map<std::string, Fault> kFaultSwitches = {
     {"--close-midway", Fault::CloseMidway}, {"--short-data", Fault::ShortData},
     {"--oversize-id", Fault::OversizeID},   {"--oversize-data", Fault::OversizeData},
-    {"--garbage", Fault::Garbage},
+    {"--garbage", Fault::Garbage},          {"--flood", Fault::Flood},
 };
 
 // Idle clients are dropped after this long so that a stuck one cannot hold a thread for ever.
@@ -160,6 +168,13 @@ Options ParseArgs(int argc, char** argv) {
     } else if (arg == "--delay") {
       if (!ParseInt(next(), number) || number > 3600000) Usage("--delay needs milliseconds");
       o.delayMs = static_cast<int>(number);
+    } else if (arg == "--trickle") {
+      if (!ParseInt(next(), number) || number > 3600000) Usage("--trickle needs milliseconds");
+      o.trickleMs = static_cast<int>(number);
+    } else if (arg == "--declare") {
+      if (!ParseInt(next(), number)) Usage("--declare needs a byte count");
+      o.declared = number;
+      if (o.fault == Fault::Normal) o.fault = Fault::Declare;
     } else if (kFaultSwitches.count(arg)) {
       o.fault = kFaultSwitches.at(arg);
     } else if (arg == "--busy") {
@@ -303,8 +318,19 @@ class Service {
     bool sent = false;
     switch (o_.fault) {
       case Fault::Normal:
-        sent = c.Send(head + Int64Bytes(static_cast<int64_t>(encoded.size())) + encoded);
+        sent = Send(c, head + Int64Bytes(static_cast<int64_t>(encoded.size())) + encoded);
         break;
+      case Fault::Declare:
+        sent = Send(c, head + Int64Bytes(o_.declared) + encoded);
+        break;
+      case Fault::Flood: {
+        // Filler as fast as the client takes it, until it goes away or the service stops.
+        if (!Send(c, head + Int64Bytes(o_.declared))) return false;
+        const std::string filler(65536, 'F');
+        while (c.Send(filler)) {
+        }
+        return false;
+      }
       case Fault::CloseMidway:
         c.Send(head + Int64Bytes(static_cast<int64_t>(encoded.size())) +
                encoded.substr(0, encoded.size() / 2));
@@ -333,6 +359,15 @@ class Service {
     if (!sent) return false;
     // The client ends with the end marker, then closes.
     return c.Read(b, 8) && Int64Of(b) == -1;
+  }
+
+  // All bytes at once, or with --trickle one byte at a time.
+  bool Send(Client& c, const std::string& bytes) {
+    if (o_.trickleMs <= 0) return c.Send(bytes);
+    for (const char b : bytes) {
+      if (!c.Send(std::string(1, b)) || !c.Pause(o_.trickleMs)) return false;
+    }
+    return true;
   }
 
   void Log(const std::string& line) {
@@ -433,13 +468,15 @@ void ServeUntilStopped(const Options& o, int listenFd, int signalFd, const int s
 }
 
 // Removes the name file unless another service has taken it over meanwhile.
+// Another service may have taken the name file over meanwhile; leave its file alone. Read as the
+// client reads it, so that something else put in its place cannot hang the service.
 void RemoveNameFile(const std::string& nameFile, const std::string& name) {
-  std::vector<std::string> lines;
+  std::string current;
   try {
-    LoadListRetry(lines, nameFile);
+    current = GetIPCServerName();
   } catch (const std::exception&) {
   }
-  if (!lines.empty() && lines.front() == name) unlink(nameFile.c_str());
+  if (current == name) unlink(nameFile.c_str());
 }
 
 }  // namespace

@@ -3,34 +3,35 @@
 // must give the same bytes: load-save-load is stable.
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
 
-#include "export/PVAdressJob.h"
+#include "export/ChangeLedger.h"
 #include "fuzz/FuzzUtil.h"
 
 namespace {
 
 using Entries = std::vector<std::pair<int32_t, std::string>>;
 
-// The job's ledger entries in tree order; marks them seen, so that a save writes all of them.
-Entries TakeEntries(pv::TPVAdressJob& job) {
-  job.LedgerList.clear();
-  job.Ledger->Walk();
+// The ledger's entries in tree order; marks them seen, so that a save writes all of them.
+Entries TakeEntries(pv::TChangeLedger& ledger) {
+  ledger.LedgerList.clear();
+  ledger.Tree().Walk();
   Entries entries;
-  for (pv::TScoreItem* item : job.LedgerList) {
+  for (pv::TScoreItem* item : ledger.LedgerList) {
     item->Seen = true;
     entries.emplace_back(item->RecordID, item->ChangeStamp);
   }
-  job.LedgerList.clear();
+  ledger.LedgerList.clear();
   return entries;
 }
 
-std::unique_ptr<pv::TPVAdressJob> LoadedJob(const std::string& ledger) {
-  auto job = std::make_unique<pv::TPVAdressJob>(pv::HWND{}, "", "", ledger, true, false);
-  job->LoadLedger();
-  return job;
+std::unique_ptr<pv::TChangeLedger> Loaded(const std::string& path) {
+  auto ledger = std::make_unique<pv::TChangeLedger>();
+  ledger->Load(path);
+  return ledger;
 }
 
 }  // namespace
@@ -40,18 +41,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string second = pv::fuzz::ScratchFolder() + "calc2.txt";
   FUZZ_CHECK(pv::fuzz::WriteFile(first, {reinterpret_cast<const char*>(data), size}));
 
-  auto job = LoadedJob(first);
-  const Entries loaded = TakeEntries(*job);
+  auto ledger = Loaded(first);
+  const Entries loaded = TakeEntries(*ledger);
   for (size_t i = 1; i < loaded.size(); ++i) FUZZ_CHECK(loaded[i - 1].first < loaded[i].first);
   for (const auto& [id, stamp] : loaded) FUZZ_CHECK(id != 0 && !stamp.empty());
-  job->LedgerPath = second;
-  job->SaveLedger();
+  ledger->Save(second);
   const std::string saved = pv::fuzz::ReadFile(second);
 
-  auto again = LoadedJob(second);
+  auto again = Loaded(second);
   FUZZ_CHECK(TakeEntries(*again) == loaded);
-  again->LedgerPath = first;
-  again->SaveLedger();
+  again->Save(first);
   FUZZ_CHECK(pv::fuzz::ReadFile(first) == saved);
   return 0;
 }

@@ -13,6 +13,7 @@
 #include "app/MainFrm.h"
 #include "app/MainWindow.h"
 #include "app/PXDlg.h"
+#include "app/SyncCommand.h"
 #include "files/AnsiText.h"
 
 namespace {
@@ -42,6 +43,7 @@ int RunSilentExport(int argc, char** argv) {
 
 int main(int argc, char** argv) {
   if (Arg(argc, argv, 1) == "AUTO") return RunSilentExport(argc, argv);
+  if (Arg(argc, argv, 1) == "SYNC") return pv::RunSyncCommand(argc, argv);
   QApplication app(argc, argv);
   QCoreApplication::setApplicationName(kTitle);
   // Runs the jobs with which the message box opens a clicked link; ends before the application.

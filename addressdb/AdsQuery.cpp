@@ -104,9 +104,13 @@ bool TAdsQuery::IsNull(int index) const {
 }
 
 int32_t TAdsQuery::AsInteger(int index) const {
-  if (IsNull(index)) return 0;
-  const auto value = static_cast<uint64_t>(sqlite3_column_int64(stmt_, index));
+  const auto value = static_cast<uint64_t>(AsInt64(index));
   return static_cast<int32_t>(static_cast<uint32_t>(value));
+}
+
+int64_t TAdsQuery::AsInt64(int index) const {
+  if (IsNull(index)) return 0;
+  return sqlite3_column_int64(stmt_, index);
 }
 
 std::string_view TAdsQuery::RawText(int index) const {

@@ -67,6 +67,9 @@ class TAdsQuery {
   // 5, 2^31 gives -2^31); text and real values go through SQLite's integer conversion first
   // (a leading number or 0, reals truncated and clamped to 64 bits).
   int32_t AsInteger(int index) const;
+  // The integer at its full 64-bit width (NULL gives 0; other values converted as above), so that
+  // a caller can tell a value outside 32 bits from one inside.
+  int64_t AsInt64(int index) const;
   // AsText replaces out by the value as Windows-1252, reusing out's capacity: NULL gives empty
   // text; valid UTF-8 is decoded (characters outside the code page become '?'); text or a blob
   // that is not valid UTF-8 is taken byte for byte; numbers give SQLite's text form.

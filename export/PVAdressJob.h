@@ -3,59 +3,54 @@
 // the output file, saves the ledger and posts its result text to the window.
 #pragma once
 
+#include <cstddef>
 #include <memory>
 #include <string>
 #include <string_view>
-#include <vector>
 
 #include "addressdb/AdsConnection.h"
 #include "addressdb/AdsQuery.h"
-#include "export/BinTree.h"
+#include "export/AddressRows.h"
+#include "export/ChangeLedger.h"
 #include "export/Messages.h"
+#include "export/StrUtils.h"
 #include "export/WorkerThreadPool.h"
 #include "vcard/Contact.h"
 #include "vcard/VCard.h"
 
 namespace pv {
 
-class TPVAdressJob;
+class TCardOutput;
 
-// A ledger entry in the job's tree, ordered by record number.
-class TTreeItem : public TBinTreeItem {
- public:
-  explicit TTreeItem(const TScoreItem& item) : Item(item) {}
-  explicit TTreeItem(TScoreItem&& item) : Item(std::move(item)) {}
-  // Ledger entries are many and small: they come from a pool of large blocks.
-  static void* operator new(size_t size);
-  static void operator delete(void* p, size_t size);
-  int Compare(const TBinTreeItem& other) const override;
-  void CopyTo(TBinTreeItem& other) const override;
-  void Visit() override;
-
-  TScoreItem Item;
-};
+// The output is written to the file in pieces of this size while the cards are built.
+inline constexpr size_t kDefaultWriteChunk = 4 << 20;
 
 class TPVAdressJob : public TWorkerThreadJob {
  public:
   // Stores the arguments; opens nothing. An empty ledgerPath means: no ledger is read or saved.
+  // With version vv30 the file is always UTF-8, whatever asAnsi says.
   TPVAdressJob(HWND wnd, std::string outFile, std::string dbPath, std::string ledgerPath,
-               bool onlyChanges, bool asAnsi);
+               bool onlyChanges, bool asAnsi, TvCardVersion version = vv40);
   ~TPVAdressJob() override;
 
-  // The whole export. Never throws an exception of the system's family: its message becomes the
-  // result text. Posts WM_EXPORTDONE with a TResultCell in every case.
+  // The whole export. Posts WM_EXPORTDONE with a TResultCell in every case. A failure of the
+  // system's family or another std::exception becomes the result text (escaped for the markup);
+  // the vCard file and the ledger then stay as they were. Any other exception is raised again
+  // after the post, for the pool.
   void Execute() override;
 
-  // The change ledger (file "calc.txt": one "id","stamp" line per record, ascending).
-  // LoadLedger and SaveLedger swallow every failure; SaveLedger replaces the file atomically.
-  void LoadLedger();
-  void LedgerAdd(int32_t recordId, std::string stamp);
-  // True when the record must be written (new, or stamp changed); marks it seen in the ledger.
-  bool ContactChanged(int32_t recordId, const std::string& stamp);
-  void SaveLedger();
-  static std::string LedgerLine(const TScoreItem& item);
+  // The change ledger (see TChangeLedger), on LedgerPath.
+  void LoadLedger() { Ledger->Load(LedgerPath); }
+  void LedgerAdd(int32_t recordId, std::string stamp) { Ledger->Add(recordId, std::move(stamp)); }
+  // True when the record must be written; marks it seen in the ledger.
+  bool ContactChanged(int32_t recordId, std::string_view stamp) {
+    return Ledger->Check(recordId, stamp);
+  }
+  void SaveLedger() { Ledger->Save(LedgerPath); }
+  static std::string LedgerLine(const TScoreItem& item) { return TChangeLedger::Line(item); }
 
-  // The OnWriteContact handler of the card.
+  // The OnWriteContact handler of the card: asks the ledger, except for a record whose ID does
+  // not fit the ledger's 32 bits, which is always written.
   void DoWriteContact(TvContact& contact, bool& write);
 
   // The result text of the last Execute (also posted).
@@ -70,39 +65,21 @@ class TPVAdressJob : public TWorkerThreadJob {
   bool OnlyChanges;
   bool AsAnsi;
   std::string LedgerPath;
-  std::unique_ptr<TBinTree> Ledger;
-  std::vector<TScoreItem*> LedgerList;  // exists only while the ledger is saved
+  std::unique_ptr<TChangeLedger> Ledger;
+  TvCardVersion Version;
+  // Bytes of cards collected before they are written to the (temporary) output file.
+  size_t WriteChunkBytes = kDefaultWriteChunk;
 
  private:
   void Export();
-  void NoteLedgerKey(int32_t recordId);
+  void WriteCards(TCardOutput& output);
+  void CommitOutput(TCardOutput& output);
+  bool WritesAnsi() const { return AsAnsi && Version != vv30; }
   std::string result_;
-  // The largest record number in Ledger (when it holds any): lets ContactChanged skip the search
-  // for a number above it.
-  int32_t maxLedgerKey_ = 0;
-  bool hasLedgerKeys_ = false;
+  bool wideId_ = false;  // the contact being written has an ID outside 32 bits
 };
 
-// Helpers of the job, exposed for tests.
-
-// The change time of adr_47_ ("YYYYMMDD HHMMSSmmm", read by fixed positions) as
-// "yyyy.dd.mm.hh.nn.ss"; an unreadable or invalid time gives "1899.30.12.00.00.00".
-std::string FormatChangeStamp(std::string_view text);
-
-// Abt as the company name: trimmed of blanks and control characters, "\xAC" made a blank, each
-// pair of blanks made one (one pass, left to right).
-std::string CompanyName(std::string_view abt);
-
-// The e-mail addresses and phone numbers in IX, each list naturally sorted; the entries are views
-// into ix. The lists are cleared first (and reuse their memory).
-void ExtractContactData(std::string_view ix, std::vector<std::string_view>& emails,
-                        std::vector<std::string_view>& phones);
-
-// The decimal integer in s (leading blanks and a sign allowed), or def when s is not one or does
-// not fit 32 bits.
-int StrToIntDef(std::string_view s, int def);
-
-// n with the thousands separator of the user's locale ("." when the locale has none).
-std::string FormatCount(long long n);
+// The file name part of a path as text for the result: Windows-1252, escaped for the markup.
+std::string DisplayFileName(const std::string& path);
 
 }  // namespace pv

@@ -3,6 +3,7 @@
 #include <errno.h>
 #include <sys/random.h>
 
+#include <clocale>
 #include <cstddef>
 #include <random>
 
@@ -110,6 +111,59 @@ std::string ReplaceAll(std::string_view text, std::string_view oldPart, std::str
     start = found + oldPart.size();
   }
   out.append(text.substr(start));
+  return out;
+}
+
+int StrToIntDef(std::string_view s, int def) {
+  std::size_t i = 0;
+  while (i < s.size() && static_cast<unsigned char>(s[i]) <= ' ') ++i;
+  bool negative = false;
+  if (i < s.size() && (s[i] == '-' || s[i] == '+')) negative = s[i++] == '-';
+  if (i == s.size()) return def;
+  long long v = 0;
+  for (; i < s.size(); ++i) {
+    if (!IsDigit(s[i])) return def;
+    v = v * 10 + (s[i] - '0');
+    if (v > 0x80000000LL) return def;
+  }
+  if (negative) v = -v;
+  return v > 0x7FFFFFFFLL ? def : static_cast<int>(v);
+}
+
+std::string FormatCount(long long n) {
+  std::string sep = ".";
+  if (const lconv* lc = std::localeconv();
+      lc != nullptr && lc->thousands_sep != nullptr && lc->thousands_sep[0] != '\0') {
+    // A character outside Windows-1252 comes back as '?', a multi-byte one as several bytes.
+    const std::string converted = Utf8ToAnsi(lc->thousands_sep);
+    if (converted.size() == 1 && (converted != "?" || std::string_view(lc->thousands_sep) == "?")) {
+      sep = converted;
+    }
+  }
+  // The digits of the magnitude, taken as unsigned so that the smallest value has one too.
+  const unsigned long long magnitude =
+      n < 0 ? 0ULL - static_cast<unsigned long long>(n) : static_cast<unsigned long long>(n);
+  const std::string digits = std::to_string(magnitude);
+  std::string out = n < 0 ? "-" : "";
+  for (std::size_t i = 0; i < digits.size(); ++i) {
+    if (i > 0 && (digits.size() - i) % 3 == 0) out += sep;
+    out += digits[i];
+  }
+  return out;
+}
+
+std::string EscapeMarkup(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (const char c : text) {
+    if (c == '&') {
+      out += "&amp;";
+    } else if (c == '<') {
+      out += "&lt;";
+    } else {
+      out += c;
+    }
+  }
   return out;
 }
 

@@ -1,5 +1,6 @@
 // Text helpers of the export job: splitting the IX field, the natural order of e-mail addresses and
-// phone numbers, replacing parts of a text, and the hash that names each job's connection.
+// phone numbers, replacing parts of a text, numbers in and out, the markup escape, and the hash
+// that names each job's connection.
 #pragma once
 
 #include <cstddef>
@@ -39,6 +40,18 @@ void QuickSortTexts(std::vector<Text>& list, Compare compare);
 // text with every occurrence of oldPart replaced by newPart, scanning left to right without
 // overlaps; inserted text is not scanned again. An empty oldPart changes nothing.
 std::string ReplaceAll(std::string_view text, std::string_view oldPart, std::string_view newPart);
+
+// The decimal integer in s (leading blanks and a sign allowed), or def when s is not one or does
+// not fit 32 bits.
+int StrToIntDef(std::string_view s, int def);
+
+// n with the thousands separator of the user's locale, converted to Windows-1252; "." when the
+// locale has none, or one that is not a single Windows-1252 character.
+std::string FormatCount(long long n);
+
+// text made safe inside the mini-HTML markup of the result and message texts: "&" becomes
+// "&amp;" and "<" becomes "&lt;", so that the text shows as written.
+std::string EscapeMarkup(std::string_view text);
 
 // The PJW hash of ELF symbol tables over the bytes of text; the result lies in 0 .. 2^28 - 1.
 std::uint32_t ElfHash(std::string_view text);

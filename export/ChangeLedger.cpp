@@ -1,14 +1,14 @@
-// The change ledger of the export job: which records were exported with which change stamp.
+#include "export/ChangeLedger.h"
+
 #include <sys/mman.h>
 
 #include <cstdlib>
 #include <mutex>
 #include <new>
-#include <string>
 
 #include "export/FastCSV.h"
 #include "export/MappedFile.h"
-#include "export/PVAdressJob.h"
+#include "export/StrUtils.h"
 #include "files/FileUtil.h"
 
 namespace pv {
@@ -58,6 +58,22 @@ TreeItemPool& Pool() {
   return *pool;
 }
 
+void AppendQuoted(std::string& out, std::string_view text) {
+  out += '"';
+  for (const char c : text) {
+    if (c == '"') out += '"';
+    out += c;
+  }
+  out += '"';
+}
+
+void AppendLine(std::string& out, const TScoreItem& item) {
+  AppendQuoted(out, std::to_string(item.RecordID));
+  out += ',';
+  AppendQuoted(out, item.ChangeStamp);
+  out += "\r\n";
+}
+
 }  // namespace
 
 void* TTreeItem::operator new(size_t size) {
@@ -79,18 +95,26 @@ int TTreeItem::Compare(const TBinTreeItem& other) const {
   return a < b ? 1 : (a > b ? -1 : 0);
 }
 
-void TTreeItem::CopyTo(TBinTreeItem& other) const { static_cast<TTreeItem&>(other).Item = Item; }
+void TTreeItem::CopyTo(TBinTreeItem& other) const {
+  auto& target = static_cast<TTreeItem&>(other);
+  target.Item = Item;
+  target.FromFile = FromFile;
+}
 
-void TTreeItem::Visit() { static_cast<TPVAdressJob*>(Item.Owner)->LedgerList.push_back(&Item); }
+void TTreeItem::Visit() { static_cast<TChangeLedger*>(Item.Owner)->LedgerList.push_back(&Item); }
 
-void TPVAdressJob::LoadLedger() {
-  if (LedgerPath.empty() || !FileExistsSafe(LedgerPath)) return;
+TChangeLedger::TChangeLedger() : tree_(std::make_unique<TBinTree>()) {}
+
+TChangeLedger::~TChangeLedger() = default;
+
+void TChangeLedger::Load(const std::string& path) {
+  if (path.empty() || !FileExistsSafe(path)) return;
   try {
-    TMMF stream(LedgerPath);
+    TMMF stream(path);
     TCSVReader reader(stream, ',');
     reader.First();
     while (!reader.Eof()) {
-      LedgerAdd(StrToIntDef(reader.Field(0), 0), reader.Field(1));
+      Add(StrToIntDef(reader.Field(0), 0), reader.Field(1));
       reader.Next();
     }
   } catch (const std::exception&) {
@@ -98,74 +122,62 @@ void TPVAdressJob::LoadLedger() {
   }
 }
 
-void TPVAdressJob::LedgerAdd(int32_t recordId, std::string stamp) {
+void TChangeLedger::Add(int32_t recordId, std::string stamp) {
   if (recordId == 0 || stamp.empty()) return;
+  auto* item = new TTreeItem(TScoreItem{recordId, std::move(stamp), false, this});
+  item->FromFile = true;
   // Add frees the item when the record number is there already: the first line wins.
-  if (Ledger->Add(new TTreeItem(TScoreItem{recordId, std::move(stamp), false, this})))
-    NoteLedgerKey(recordId);
+  if (tree_->Add(item)) NoteKey(recordId);
 }
 
-void TPVAdressJob::NoteLedgerKey(int32_t recordId) {
-  if (!hasLedgerKeys_ || recordId > maxLedgerKey_) maxLedgerKey_ = recordId;
-  hasLedgerKeys_ = true;
+void TChangeLedger::NoteKey(int32_t recordId) {
+  if (!hasKeys_ || recordId > maxKey_) maxKey_ = recordId;
+  hasKeys_ = true;
 }
 
-bool TPVAdressJob::ContactChanged(int32_t recordId, const std::string& stamp) {
-  // Records mostly come in ascending order: a number above every key cannot be in the tree.
+bool TChangeLedger::Check(int32_t recordId, std::string_view stamp) {
   TTreeItem probe(TScoreItem{recordId, {}, true, this});
-  if ((hasLedgerKeys_ && recordId <= maxLedgerKey_) && Ledger->Search(probe)) {
-    TScoreItem& entry = static_cast<TTreeItem*>(Ledger->Founded())->Item;
-    entry.Seen = true;
-    if (entry.ChangeStamp == stamp) return false;
-    entry.ChangeStamp = stamp;
+  if (!hasKeys_ || recordId > maxKey_ || !tree_->Search(probe)) {
+    tree_->Add(new TTreeItem(TScoreItem{recordId, std::string(stamp), true, this}));
+    NoteKey(recordId);
     return true;
   }
-  Ledger->Add(new TTreeItem(TScoreItem{recordId, stamp, true, this}));
-  NoteLedgerKey(recordId);
-  return true;
-}
-
-namespace {
-
-void AppendQuoted(std::string& out, std::string_view text) {
-  out += '"';
-  for (const char c : text) {
-    if (c == '"') out += '"';
-    out += c;
+  auto& entry = static_cast<TTreeItem&>(*tree_->Founded());
+  entry.Item.Seen = true;
+  bool unchanged = false;
+  if (entry.FromFile) {
+    const auto displaced = fileStamps_.find(recordId);
+    unchanged =
+        (displaced == fileStamps_.end() ? entry.Item.ChangeStamp : displaced->second) == stamp;
   }
-  out += '"';
+  if (entry.Item.ChangeStamp != stamp) {
+    if (entry.FromFile) fileStamps_.try_emplace(recordId, entry.Item.ChangeStamp);
+    entry.Item.ChangeStamp = stamp;
+  }
+  return !unchanged;
 }
 
-void AppendLedgerLine(std::string& out, const TScoreItem& item) {
-  AppendQuoted(out, std::to_string(item.RecordID));
-  out += ',';
-  AppendQuoted(out, item.ChangeStamp);
-  out += "\r\n";
-}
-
-}  // namespace
-
-std::string TPVAdressJob::LedgerLine(const TScoreItem& item) {
+std::string TChangeLedger::Line(const TScoreItem& item) {
   std::string line;
-  AppendLedgerLine(line, item);
+  AppendLine(line, item);
   return line;
 }
 
-void TPVAdressJob::SaveLedger() {
-  if (LedgerPath.empty()) return;
+void TChangeLedger::Save(const std::string& path) {
+  if (path.empty()) return;
   try {
     LedgerList.clear();
-    Ledger->Walk();
+    tree_->Walk();
     std::string text;
     text.reserve(LedgerList.size() * 36);
     for (const TScoreItem* item : LedgerList) {
-      if (item->Seen) AppendLedgerLine(text, *item);
+      if (item->Seen) AppendLine(text, *item);
     }
     LedgerList.clear();
     LedgerList.shrink_to_fit();
-    SaveFileAtomic(LedgerPath, text);
+    SaveFileAtomic(path, text);
   } catch (const std::exception&) {
-    // Without a ledger the next export of changes writes every contact again.
+    // The previous ledger stays; the next export of changes judges against it.
   }
   LedgerList.clear();
 }

@@ -1,0 +1,30 @@
+#include "export/CardSource.h"
+
+#include "addressdb/AdsConnection.h"
+#include "addressdb/AdsQuery.h"
+#include "export/AddressRows.h"
+#include "vcard/VCard.h"
+
+namespace pv {
+
+void ReadCardRecords(const std::string& dbPath, TvCardVersion version,
+                     const std::function<void(const TCardRecord&)>& sink) {
+  TAdsConnection connection;
+  TAdsQuery query;
+  OpenAddressTable(connection, query, dbPath);
+  TAdvvCard card;
+  card.ProdID = kCardProdId;
+  card.BeginStream();
+  TContactFiller filler(version);
+  std::string text;
+  PipeAddressRows(query, {}, [&](const TRowBatch& batch) {
+    for (size_t r = 0; r < batch.Rows(); ++r) {
+      const TRowView row(batch, r);
+      text.clear();
+      card.WriteContact(filler.Fill(row), text, false);
+      sink(TCardRecord{row.Id(), row.Stamp(), text});
+    }
+  });
+}
+
+}  // namespace pv

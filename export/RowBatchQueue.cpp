@@ -1,0 +1,131 @@
+#include "export/RowBatchQueue.h"
+
+#include <limits>
+
+#include "files/AnsiText.h"
+#include "files/Errors.h"
+
+namespace pv {
+namespace {
+
+// A recycled batch keeps its buffers; one that a huge record made large is dropped instead.
+constexpr size_t kKeepCapacity = 4 << 20;
+
+}  // namespace
+
+void TRowBatch::Clear() {
+  text_.clear();
+  meta_.clear();
+  rowStart_.clear();
+}
+
+void TRowBatch::BeginRow(int64_t id, size_t emails, size_t phones) {
+  rowStart_.push_back(static_cast<uint32_t>(meta_.size()));
+  const auto bits = static_cast<uint64_t>(id);
+  meta_.push_back(static_cast<uint32_t>(bits));
+  meta_.push_back(static_cast<uint32_t>(bits >> 32));
+  meta_.push_back(static_cast<uint32_t>(emails));
+  meta_.push_back(static_cast<uint32_t>(phones));
+}
+
+void TRowBatch::EndText(size_t start) {
+  constexpr size_t kMax = std::numeric_limits<uint32_t>::max();
+  if (text_.size() > kMax) {
+    text_.resize(start);
+    throw Exception("Ein Datensatz ist zu gro\xDF f\xFCr den Export.");
+  }
+  meta_.push_back(static_cast<uint32_t>(start));
+  meta_.push_back(static_cast<uint32_t>(text_.size() - start));
+}
+
+void TRowBatch::AddText(std::string_view s) {
+  const size_t start = text_.size();
+  text_ += s;
+  EndText(start);
+}
+
+void TRowBatch::AddConverted(std::string_view utf8) {
+  const size_t start = text_.size();
+  AppendUtf8AsAnsi(text_, utf8);
+  EndText(start);
+}
+
+TRowView::TRowView(const TRowBatch& batch, size_t row)
+    : b_(batch), m_(&batch.meta_[batch.rowStart_[row]]) {}
+
+int64_t TRowView::Id() const {
+  return static_cast<int64_t>(static_cast<uint64_t>(m_[0]) | static_cast<uint64_t>(m_[1]) << 32);
+}
+
+std::string_view TRowView::Text(size_t i) const {
+  return std::string_view(b_.text_).substr(m_[4 + 2 * i], m_[5 + 2 * i]);
+}
+
+TRowBatchQueue::TRowBatchQueue(size_t maxBatches, size_t maxBatchesAhead, size_t maxBytes)
+    : maxBatches_(maxBatches), maxBatchesAhead_(maxBatchesAhead), maxBytes_(maxBytes) {}
+
+bool TRowBatchQueue::Full() const {
+  if (queue_.empty()) return false;
+  return queue_.size() >= (consuming_ ? maxBatches_ : maxBatchesAhead_) ||
+         queuedBytes_ >= maxBytes_;
+}
+
+bool TRowBatchQueue::Push(std::unique_ptr<TRowBatch> batch) {
+  std::unique_lock<std::mutex> hold(lock_);
+  notFull_.wait(hold, [&] { return stopped_ || !Full(); });
+  if (stopped_) return false;
+  queuedBytes_ += batch->TextBytes();
+  queue_.push_back(std::move(batch));
+  notEmpty_.notify_one();
+  return true;
+}
+
+std::unique_ptr<TRowBatch> TRowBatchQueue::Pop() {
+  std::unique_lock<std::mutex> hold(lock_);
+  if (!consuming_) {
+    consuming_ = true;
+    notFull_.notify_one();  // the limit may have dropped below what is queued: re-check
+  }
+  notEmpty_.wait(hold, [&] { return !queue_.empty() || closed_ || stopped_; });
+  if (queue_.empty() || stopped_) return nullptr;
+  auto batch = std::move(queue_.front());
+  queue_.pop_front();
+  queuedBytes_ -= batch->TextBytes();
+  notFull_.notify_one();
+  return batch;
+}
+
+std::unique_ptr<TRowBatch> TRowBatchQueue::Fresh() {
+  std::lock_guard<std::mutex> hold(lock_);
+  if (free_.empty()) return std::make_unique<TRowBatch>();
+  auto batch = std::move(free_.back());
+  free_.pop_back();
+  return batch;
+}
+
+void TRowBatchQueue::Recycle(std::unique_ptr<TRowBatch> batch) {
+  if (batch == nullptr || batch->TextBytes() > kKeepCapacity) return;
+  batch->Clear();
+  std::lock_guard<std::mutex> hold(lock_);
+  free_.push_back(std::move(batch));
+}
+
+void TRowBatchQueue::Close() {
+  std::lock_guard<std::mutex> hold(lock_);
+  closed_ = true;
+  notEmpty_.notify_all();
+}
+
+void TRowBatchQueue::Stop() {
+  std::lock_guard<std::mutex> hold(lock_);
+  stopped_ = true;
+  notEmpty_.notify_all();
+  notFull_.notify_all();
+}
+
+bool TRowBatchQueue::Stopped() const {
+  std::lock_guard<std::mutex> hold(lock_);
+  return stopped_;
+}
+
+}  // namespace pv

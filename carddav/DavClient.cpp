@@ -4,6 +4,7 @@
 #include <QHostAddress>
 #include <QNetworkRequest>
 #include <QSslError>
+#include <QTimer>
 #include <memory>
 #include <utility>
 
@@ -32,14 +33,18 @@ constexpr TStatusText kStatusTexts[] = {
 
 TDavClient::TDavClient(QString user, QString password, QObject* parent)
     : QObject(parent), user_(std::move(user)), password_(std::move(password)) {
+  basic_ = "Basic " + (user_ + u':' + password_).toUtf8().toBase64();
   nam_.setRedirectPolicy(QNetworkRequest::ManualRedirectPolicy);
   nam_.setTransferTimeout(TransferTimeoutMs);
   connect(&nam_, &QNetworkAccessManager::authenticationRequired, this, &TDavClient::Authenticate);
 }
 
 void TDavClient::Authenticate(QNetworkReply* reply, QAuthenticator* auth) {
-  // Once per request: asked again, the credentials were wrong and the request ends with 401.
-  if (user_.isEmpty() || reply->property("pvAuthGiven").toBool()) return;
+  // Basic credentials went with the request already: refused, they are wrong. Other schemes
+  // (Digest) get them once per request; asked again, the request ends with 401.
+  const QByteArray challenge = reply->rawHeader("WWW-Authenticate").trimmed().toLower();
+  if (user_.isEmpty() || challenge.startsWith("basic")) return;
+  if (reply->property("pvAuthGiven").toBool()) return;
   reply->setProperty("pvAuthGiven", true);
   auth->setUser(user_);
   auth->setPassword(password_);
@@ -47,10 +52,22 @@ void TDavClient::Authenticate(QNetworkReply* reply, QAuthenticator* auth) {
 
 void TDavClient::Send(const QByteArray& verb, const QUrl& url, const THeaders& headers,
                       const QByteArray& body, TDone done) {
+  if (!IsAllowedUrl(url)) {
+    // A server may name other addresses (a home set, a redirect): never plain http elsewhere.
+    TDavResult refused;
+    refused.Error = QNetworkReply::ProtocolUnknownError;
+    refused.ErrorText = QStringLiteral("unverschlüsselte Adresse %1 verweigert")
+                            .arg(url.toString(QUrl::RemoveUserInfo));
+    QTimer::singleShot(0, this, [refused, done = std::move(done)] { done(refused); });
+    return;
+  }
   QNetworkRequest request(url);
   request.setAttribute(QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::AlwaysNetwork);
   request.setAttribute(QNetworkRequest::CacheSaveControlAttribute, false);
   for (const auto& [name, value] : headers) request.setRawHeader(name, value);
+  // Sent with every request, so that no connection starts with a refused one; only ever over
+  // https or to this machine (IsAllowedUrl).
+  if (!user_.isEmpty()) request.setRawHeader("Authorization", basic_);
   QNetworkReply* reply =
       verb == "HEAD" ? nam_.head(request) : nam_.sendCustomRequest(request, verb, body);
   ++inFlight_;

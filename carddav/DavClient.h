@@ -33,7 +33,8 @@ class TDavClient : public QObject {
 
   TDavClient(QString user, QString password, QObject* parent = nullptr);
 
-  // Sends the request; done runs on this thread when it has ended, whatever the outcome. Requests
+  // Sends the request with the user's credentials (Basic; Digest when the server asks for it);
+  // done runs on this thread when it has ended, whatever the outcome. Requests
   // to the same server share kept-alive connections. A request that hears nothing for
   // TransferTimeoutMs fails as a dropped connection.
   void Send(const QByteArray& verb, const QUrl& url, const THeaders& headers,
@@ -50,6 +51,7 @@ class TDavClient : public QObject {
   QNetworkAccessManager nam_;
   QString user_;
   QString password_;
+  QByteArray basic_;  // the Authorization header for Basic
   int inFlight_ = 0;
 };
 

@@ -38,6 +38,7 @@ void ReadProp(QXmlStreamReader& xml, TDavResponse& props) {
       while (xml.readNextStartElement()) {
         if (Is(xml, kCardDav, u"addressbook")) props.IsAddressBook = true;
         if (Is(xml, kDav, u"collection")) props.IsCollection = true;
+        if (Is(xml, kDav, u"principal")) props.IsPrincipal = true;
         xml.skipCurrentElement();
       }
     } else if (Is(xml, kDav, u"displayname")) {
@@ -71,6 +72,7 @@ void ReadPropstat(QXmlStreamReader& xml, TDavResponse& response) {
   if (!ok) return;
   response.IsAddressBook = response.IsAddressBook || props.IsAddressBook;
   response.IsCollection = response.IsCollection || props.IsCollection;
+  response.IsPrincipal = response.IsPrincipal || props.IsPrincipal;
   if (!props.DisplayName.isEmpty()) response.DisplayName = props.DisplayName;
   if (!props.ETag.isEmpty()) response.ETag = props.ETag;
   if (!props.CurrentUserPrincipal.isEmpty())

@@ -13,6 +13,7 @@ struct TDavResponse {
   QString Href;                  // as sent (may be a path or a whole URL)
   bool IsAddressBook = false;    // resourcetype holds CARDDAV:addressbook
   bool IsCollection = false;     // resourcetype holds DAV:collection
+  bool IsPrincipal = false;      // resourcetype holds DAV:principal
   QString DisplayName;           // DAV:displayname
   QString ETag;                  // DAV:getetag
   QString CurrentUserPrincipal;  // href inside DAV:current-user-principal

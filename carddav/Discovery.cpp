@@ -12,6 +12,11 @@ QString NoBookText(const QUrl& url) {
       .arg(url.toString(QUrl::RemoveUserInfo));
 }
 
+bool IsServerRoot(const QUrl& url) {
+  const QString path = url.path();
+  return path.isEmpty() || path == u"/";
+}
+
 }  // namespace
 
 QString LastPathSegment(const QUrl& url) {
@@ -53,14 +58,20 @@ void TDiscovery::Answer(const QUrl& url, int depth, TStep step, int redirects,
   }
   const bool serverAnswered =
       r.Status >= 200 && r.Status != 401 && r.Status != 403 && r.Status < 500;
-  if (step == TStep::Start && serverAnswered && !triedWellKnown_) {
-    triedWellKnown_ = true;
-    return Propfind(start_.resolved(QUrl(QStringLiteral("/.well-known/carddav"))), 0,
-                    TStep::WellKnown);
+  if (step == TStep::Start && serverAnswered && IsServerRoot(start_) && !triedWellKnown_) {
+    return WellKnown();
   }
   Fail(serverAnswered ? NoBookText(start_) : FailureText(r));
 }
 
+void TDiscovery::WellKnown() {
+  triedWellKnown_ = true;
+  Propfind(start_.resolved(QUrl(QStringLiteral("/.well-known/carddav"))), 0, TStep::WellKnown);
+}
+
+// An address book is taken as it is; the search goes on only from the server's root, a principal
+// or the address book home, so that an address that names something else (a calendar, a card, a
+// mistyped path) is refused rather than replaced by another address book.
 void TDiscovery::Next(const QUrl& url, TStep step, const std::vector<TDavResponse>& responses) {
   const TDavResponse& self = responses.front();
   if (step == TStep::Home) return PickBook(url, responses);
@@ -68,17 +79,17 @@ void TDiscovery::Next(const QUrl& url, TStep step, const std::vector<TDavRespons
     if (done_) done_(WithTrailingSlash(url), QString());
     return;
   }
-  if (!self.AddressBookHomeSet.isEmpty()) {
+  const bool mayLook =
+      step != TStep::Start || IsServerRoot(url) || self.IsPrincipal ||
+      (!self.AddressBookHomeSet.isEmpty() &&
+       WithTrailingSlash(url.resolved(QUrl(self.AddressBookHomeSet))) == WithTrailingSlash(url));
+  if (mayLook && !self.AddressBookHomeSet.isEmpty()) {
     return Propfind(WithTrailingSlash(url.resolved(QUrl(self.AddressBookHomeSet))), 1, TStep::Home);
   }
-  if (!self.CurrentUserPrincipal.isEmpty() && step != TStep::Principal) {
+  if (mayLook && !self.CurrentUserPrincipal.isEmpty() && step != TStep::Principal) {
     return Propfind(url.resolved(QUrl(self.CurrentUserPrincipal)), 0, TStep::Principal);
   }
-  if (!triedWellKnown_) {
-    triedWellKnown_ = true;
-    return Propfind(start_.resolved(QUrl(QStringLiteral("/.well-known/carddav"))), 0,
-                    TStep::WellKnown);
-  }
+  if (step == TStep::Start && IsServerRoot(url) && !triedWellKnown_) return WellKnown();
   Fail(NoBookText(start_));
 }
 

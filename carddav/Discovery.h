@@ -28,6 +28,7 @@ class TDiscovery {
 
   void Propfind(const QUrl& url, int depth, TStep step, int redirects = 0);
   void Answer(const QUrl& url, int depth, TStep step, int redirects, const TDavResult& r);
+  void WellKnown();
   void Next(const QUrl& url, TStep step, const std::vector<TDavResponse>& responses);
   void PickBook(const QUrl& home, const std::vector<TDavResponse>& responses);
   void Fail(const QString& text);

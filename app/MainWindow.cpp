@@ -9,6 +9,7 @@
 #include <QShowEvent>
 #include <exception>
 
+#include "app/CardDavDialog.h"
 #include "app/FileDialog.h"
 #include "app/MainWindowBalloon.h"
 #include "app/PXDlg.h"
@@ -90,6 +91,7 @@ TMainWindow::TMainWindow(TValueRequest request)
                            Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
                            Qt::MSWindowsFixedSizeDialogHint) {
   if (!request) request = [](const std::string& name) { return ReadIPCValueSync(name, false, ""); };
+  InstallCardDavMenu(*this, request);
   FFrm = std::make_unique<TMainFrm>(*this, std::move(request));
   CreateControls();
   try {

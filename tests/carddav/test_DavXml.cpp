@@ -169,7 +169,9 @@ TEST(SyncCommandLine, ParsesBothFormsAndRefusesTheRest) {
     EXPECT_EQ(c.AddressBook, row.book);
     EXPECT_EQ(c.VCardVersion, row.version);
     EXPECT_EQ(c.Url, "https://h/");
-    if (!row.store) EXPECT_EQ(c.DbFolder, "/db");
+    if (!row.store) {
+      EXPECT_EQ(c.DbFolder, "/db");
+    }
   }
 }
 

@@ -121,8 +121,8 @@ TEST_F(SyncEngine, ACardRemovedOnTheServerIsCreatedAgainWhenItsRecordChanges) {
   ASSERT_TRUE(Run(Records(1, 3, "s1"), ok, text, counts));
   ASSERT_TRUE(ok);
   const std::string url = server_->DirectBookUrl() + ResourceName(RecordUid(2));
-  const std::string cmd = std::string("curl -sf -X DELETE -u ") + RadicaleServer::User + ":" +
-                          RadicaleServer::Password + " '" + url + "'";
+  const std::string cmd = std::string("curl -sf -o /dev/null -X DELETE -u ") +
+                          RadicaleServer::User + ":" + RadicaleServer::Password + " '" + url + "'";
   ASSERT_EQ(std::system(cmd.c_str()), 0);
   server_->ClearRequests();
 

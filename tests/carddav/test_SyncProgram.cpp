@@ -16,7 +16,7 @@
 namespace pv::test {
 namespace {
 
-constexpr int kRecords = 300;    // Radicale stores a card in tens of milliseconds
+constexpr int kRecords = 200;    // Radicale stores a card in tens of milliseconds
 constexpr int kWaitMs = 240000;  // generous: the machine is shared
 constexpr const char* kRightPassword = "geheim";
 
@@ -152,15 +152,13 @@ TEST_F(SyncProgram, KilledMidwayItResumesWithoutDuplicates) {
   EXPECT_EQ(killed.status, 128 + SIGKILL);
   const int confirmed = static_cast<int>(LedgerIds(db_).size());
 
-  server_->ClearRequests();
   const ProgramOutcome o = Sync();
   EXPECT_EQ(o.status, 0) << o.err;
   const int cards = static_cast<int>(LedgerIds(db_).size());
-  const auto log = server_->Requests();
-  // What the killed run had recorded is not sent again; what it stored without recording it is
-  // found by its name (412) and sent once more, never created a second time.
-  EXPECT_LE(CountRequests(log, "PUT", "201"), cards - confirmed);
-  EXPECT_LE(CountRequests(log, "PUT"), 2 * (cards - confirmed));
+  EXPECT_GT(cards, confirmed);
+  // Over both runs every card was created exactly once: what the killed run stored without
+  // recording it was found by its name (412) and sent again, never created a second time.
+  EXPECT_EQ(CountRequests(server_->Requests(), "PUT", "201"), cards);
   EXPECT_EQ(CheckBook(server_->DirectBookUrl(), cards, "4.0", Export()), "");
 }
 
@@ -216,7 +214,9 @@ INSTANTIATE_TEST_SUITE_P(
                        "Verbindung"},
         HalfWayFailure{"ServerError", R"({"method": "PUT", "after": 30, "action": "503"})",
                        "HTTP 503"}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const ::testing::TestParamInfo<HalfWayFailure>& row) {
+      return std::string(row.param.name);
+    });
 
 TEST_F(SyncProgram, ServerStoppedHalfWayThenBackAgain) {
   const pid_t pid = StartSync({"SYNC", db_, server_->BookUrl(), "--user", RadicaleServer::User},

@@ -11,7 +11,7 @@ packages=(
   python3 python3-vobject
   xvfb xauth fonts-dejavu-core
   xdotool imagemagick
-  radicale apache2-utils qtkeychain-qt6-dev curl
+  radicale apache2-utils qtkeychain-qt6-dev curl openssl
 )
 
 missing=()

@@ -2,6 +2,9 @@
 // texts and the SYNC command line.
 #include <gtest/gtest.h>
 
+#include <QEventLoop>
+#include <QTimer>
+
 #include "carddav/DavClient.h"
 #include "carddav/DavXml.h"
 #include "carddav/Discovery.h"
@@ -109,6 +112,28 @@ TEST(FailureText, NamesTheCauseAndTellsWhatEndsTheRun) {
     }
     EXPECT_EQ(IsFatal(r), row.fatal);
   }
+}
+
+TEST(DavClient, SendsNothingToAnAddressThatIsNotAllowed) {
+  // A server may name any address in a home set or a redirect; the credentials must not follow
+  // it over plain http.
+  TDavClient client("anna", "geheim");
+  QEventLoop loop;
+  TDavResult result;
+  bool done = false;
+  client.Send("PROPFIND", QUrl("http://dav.example.org/anna/"), {}, {}, [&](const TDavResult& r) {
+    result = r;
+    done = true;
+    loop.quit();
+  });
+  EXPECT_FALSE(done);  // always reported from the event loop, never from inside Send
+  QTimer::singleShot(60000, &loop, &QEventLoop::quit);
+  if (!done) loop.exec();
+  ASSERT_TRUE(done);
+  EXPECT_EQ(result.Status, 0);
+  EXPECT_TRUE(FailureText(result).contains(u"dav.example.org"))
+      << FailureText(result).toStdString();
+  EXPECT_TRUE(IsFatal(result));
 }
 
 TEST(DiscoveryUrls, SegmentsAndSlashes) {

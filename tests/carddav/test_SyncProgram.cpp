@@ -280,6 +280,8 @@ TEST(SyncCommand, RefusesUnsafeAddressesAndWrongCalls) {
       {{"SYNC"}, 2, "Aufruf"},
       {{"SYNC", dir / "db", "https://h/", "--vcard=2.1"}, 2, "3.0 oder 4.0"},
       {{"SYNC", "--store-password", "https://h/"}, 2, "--user"},
+      // Standard input is empty here, and there is no keyring without a D-Bus session.
+      {{"SYNC", "--store-password", "https://h/", "--user", "anna"}, 1, "Standardeingabe"},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.args.back());
@@ -287,6 +289,35 @@ TEST(SyncCommand, RefusesUnsafeAddressesAndWrongCalls) {
     EXPECT_EQ(o.status, row.status);
     EXPECT_NE(o.err.find(row.message), std::string::npos) << o.err;
   }
+}
+
+TEST(SyncCommand, ACertificateTheSystemDoesNotTrustIsRefused) {
+  if (access("/usr/bin/openssl", X_OK) != 0) GTEST_SKIP() << "openssl is not installed";
+  TempDir dir;
+  MakeSampleDatabase(dir / "db", 5);
+  const std::string cert = dir / "cert.pem", key = dir / "key.pem";
+  const std::string make =
+      "/usr/bin/openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj "
+      "/CN=127.0.0.1 -keyout '" +
+      key + "' -out '" + cert + "' > /dev/null 2>&1";
+  ASSERT_EQ(std::system(make.c_str()), 0);
+  const int port = FreeLoopbackPort();
+  // The server stops by itself after a minute; its process id lets the test end it earlier.
+  const std::string serve = "/usr/bin/python3 " PV_SOURCE_DIR "/tests/carddav/tls_server.py " +
+                            std::to_string(port) + " '" + cert + "' '" + key +
+                            "' > /dev/null 2>&1 & echo $! > '" + (dir / "pid") + "'";
+  ASSERT_EQ(std::system(serve.c_str()), 0);
+  const pid_t server = std::stoi(ReadFile(dir / "pid"));
+  const bool up = WaitForPort(port, 60000);
+  const ProgramOutcome o =
+      RunSync({"SYNC", dir / "db", "https://127.0.0.1:" + std::to_string(port) + "/anna/kontakte/",
+               "--user", "anna"},
+              dir.path(), "geheim");
+  kill(server, SIGTERM);
+  ASSERT_TRUE(up);
+  EXPECT_EQ(o.status, 1);
+  EXPECT_NE(o.err.find("Zertifikat"), std::string::npos) << o.err;
+  EXPECT_TRUE(LedgerIds(dir / "db").empty());
 }
 
 }  // namespace

@@ -223,7 +223,7 @@ void TCardDavSync::ReaderFinished() {
   if (progress_) progress_(ended_, total_);
 }
 
-void TCardDavSync::StartOp(std::shared_ptr<TOp> op) {
+void TCardDavSync::StartOp(const std::shared_ptr<TOp>& op) {
   ++active_;
   ++started_;
   if (op->Delete) {
@@ -233,7 +233,7 @@ void TCardDavSync::StartOp(std::shared_ptr<TOp> op) {
   }
 }
 
-void TCardDavSync::SendPut(std::shared_ptr<TOp> op) {
+void TCardDavSync::SendPut(const std::shared_ptr<TOp>& op) {
   THeaders headers{{"Content-Type", "text/vcard; charset=utf-8"}};
   if (op->New) {
     headers.append(qMakePair(QByteArray("If-None-Match"), QByteArray("*")));
@@ -244,14 +244,14 @@ void TCardDavSync::SendPut(std::shared_ptr<TOp> op) {
                [this, op](const TDavResult& r) { PutDone(op, r); });
 }
 
-void TCardDavSync::PutDone(std::shared_ptr<TOp> op, const TDavResult& r) {
+void TCardDavSync::PutDone(const std::shared_ptr<TOp>& op, const TDavResult& r) {
   if (r.Status >= 200 && r.Status < 300) {
     if (!r.ETag.isEmpty()) {
       Confirm(*op, r.ETag);
       return OpEnded();
     }
     // No ETag in the answer: ask for it, so the next change can be sent conditionally.
-    return FetchETag(op, [this, op](int, QByteArray etag) {
+    return FetchETag(op, [this, op](int, const QByteArray& etag) {
       Confirm(*op, etag);
       OpEnded();
     });
@@ -260,7 +260,7 @@ void TCardDavSync::PutDone(std::shared_ptr<TOp> op, const TDavResult& r) {
   // conditional change: it was removed there. The database is the master: send once more.
   if ((r.Status == 412 || (r.Status == 404 && !op->New)) && !op->Retried) {
     op->Retried = true;
-    return FetchETag(op, [this, op](int status, QByteArray etag) {
+    return FetchETag(op, [this, op](int status, const QByteArray& etag) {
       if (status == 404 || (status >= 200 && status < 300)) {
         op->New = status == 404;
         op->ETag = etag;
@@ -279,14 +279,14 @@ void TCardDavSync::PutDone(std::shared_ptr<TOp> op, const TDavResult& r) {
   OpEnded();
 }
 
-void TCardDavSync::SendDelete(std::shared_ptr<TOp> op) {
+void TCardDavSync::SendDelete(const std::shared_ptr<TOp>& op) {
   THeaders headers;
   if (!op->ETag.isEmpty()) headers.append(qMakePair(QByteArray("If-Match"), op->ETag));
   client_.Send("DELETE", ResourceUrl(op->Resource), headers, QByteArray(),
                [this, op](const TDavResult& r) { DeleteDone(op, r); });
 }
 
-void TCardDavSync::DeleteDone(std::shared_ptr<TOp> op, const TDavResult& r) {
+void TCardDavSync::DeleteDone(const std::shared_ptr<TOp>& op, const TDavResult& r) {
   const bool gone = r.Status == 404 || r.Status == 410;
   if ((r.Status >= 200 && r.Status < 300) || gone) {
     ledger_.Entries().erase(op->Id);
@@ -297,7 +297,7 @@ void TCardDavSync::DeleteDone(std::shared_ptr<TOp> op, const TDavResult& r) {
   }
   if (r.Status == 412 && !op->Retried) {
     op->Retried = true;
-    return FetchETag(op, [this, op](int status, QByteArray etag) {
+    return FetchETag(op, [this, op](int status, const QByteArray& etag) {
       op->ETag = etag;
       if (status == 404 || (status >= 200 && status < 300)) return SendDelete(op);
       Fail(QStringLiteral("Der Stand einer Karte auf dem Server ist nicht abzufragen (HTTP %1).")
@@ -313,8 +313,8 @@ void TCardDavSync::DeleteDone(std::shared_ptr<TOp> op, const TDavResult& r) {
   OpEnded();
 }
 
-void TCardDavSync::FetchETag(std::shared_ptr<TOp> op,
-                             std::function<void(int status, QByteArray etag)> then) {
+void TCardDavSync::FetchETag(const std::shared_ptr<TOp>& op,
+                             std::function<void(int status, const QByteArray& etag)> then) {
   client_.Send("HEAD", ResourceUrl(op->Resource), {}, QByteArray(),
                [this, then = std::move(then)](const TDavResult& r) {
                  if (r.Status == 0 || r.Status == 401 || r.Status == 403 || r.Status >= 500) {

@@ -65,12 +65,13 @@ class TCardDavSync : public QObject {
   void Pump();
   bool TakeWork();
   void ReaderFinished();
-  void StartOp(std::shared_ptr<TOp> op);
-  void SendPut(std::shared_ptr<TOp> op);
-  void PutDone(std::shared_ptr<TOp> op, const TDavResult& r);
-  void SendDelete(std::shared_ptr<TOp> op);
-  void DeleteDone(std::shared_ptr<TOp> op, const TDavResult& r);
-  void FetchETag(std::shared_ptr<TOp> op, std::function<void(int status, QByteArray etag)> then);
+  void StartOp(const std::shared_ptr<TOp>& op);
+  void SendPut(const std::shared_ptr<TOp>& op);
+  void PutDone(const std::shared_ptr<TOp>& op, const TDavResult& r);
+  void SendDelete(const std::shared_ptr<TOp>& op);
+  void DeleteDone(const std::shared_ptr<TOp>& op, const TDavResult& r);
+  void FetchETag(const std::shared_ptr<TOp>& op,
+                 std::function<void(int status, const QByteArray& etag)> then);
   void Confirm(const TOp& op, const QByteArray& etag);
   void Reject(const TDavResult& r);
   void Fail(const QString& text);

@@ -12,7 +12,6 @@ Bounded: every step has a time limit; only 127.0.0.1 is contacted.
 import base64
 import http.client
 import os
-import resource
 import shutil
 import socket
 import subprocess
@@ -57,12 +56,13 @@ def start_radicale(folder):
 
 
 def timed(cmd, env=None):
-    before = resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss
-    start = time.monotonic()
-    subprocess.run(cmd, env=env, check=True, timeout=3600, stdout=subprocess.DEVNULL)
-    wall = time.monotonic() - start
-    peak = resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss
-    return wall, max(peak, before) / 1024
+    """Wall seconds and peak RSS (MiB, through /usr/bin/time) of one command."""
+    with tempfile.NamedTemporaryFile() as rss:
+        start = time.monotonic()
+        subprocess.run(["/usr/bin/time", "-o", rss.name, "-f", "%M"] + cmd, env=env, check=True,
+                       timeout=3600, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        wall = time.monotonic() - start
+        return wall, int(open(rss.name).read().split()[-1]) / 1024
 
 
 def fetch_cards(book, folder):
@@ -92,7 +92,7 @@ def curl_put(book, folder, names, conditional):
         for n in names:
             f.write(f'upload-file = "{os.path.join(folder, n)}"\nurl = "{book}{n}"\n'
                     f'output = "/dev/null"\n')
-    cmd = ["curl", "-s", "--parallel", "--parallel-max", "4", "-u", f"{USER}:{PASSWORD}",
+    cmd = ["curl", "-s", "--no-progress-meter", "--parallel", "--parallel-max", "4", "-u", f"{USER}:{PASSWORD}",
            "-H", "Content-Type: text/vcard; charset=utf-8", "-K", cfg]
     if conditional:
         cmd[1:1] = ["-H", "If-None-Match: *"]
@@ -116,20 +116,22 @@ def main():
         env.pop("DBUS_SESSION_BUS_ADDRESS", None)
         sync = [program, "SYNC", db, book, "--user", USER]
         first, rss1 = timed(sync, env)
+        print(f"records {records}, changes {changes}", flush=True)
+        print(f"(1) SYNC first       {first:8.2f} s   peak RSS {rss1:6.1f} MiB", flush=True)
         subprocess.run([sampledb, db, "--touch", str(changes)], check=True, stdout=subprocess.DEVNULL)
         incr, rss2 = timed(sync, env)
+        print(f"(2) SYNC changes     {incr:8.2f} s   peak RSS {rss2:6.1f} MiB", flush=True)
         cards = os.path.join(work, "cards")
         os.makedirs(cards)
         names = fetch_cards(book, cards)
         proc2, book2 = start_radicale(os.path.join(work, "b"))
         procs.append(proc2)
         curl_first = curl_put(book2, cards, names, True)
+        print(f"(3) curl {len(names)} PUTs   {curl_first:8.2f} s   (1)/(3) = {first / curl_first:.2f}",
+              flush=True)
         curl_incr = curl_put(book2, cards, names[:changes], False)
-        print(f"records {records}, cards {len(names)}, changes {changes}")
-        print(f"(1) SYNC first       {first:8.2f} s   peak RSS {rss1:6.1f} MiB")
-        print(f"(2) SYNC changes     {incr:8.2f} s   peak RSS {rss2:6.1f} MiB")
-        print(f"(3) curl first PUTs  {curl_first:8.2f} s   (1)/(3) = {first / curl_first:.2f}")
-        print(f"(4) curl {changes} PUTs    {curl_incr:8.2f} s   (2)/(4) = {incr / curl_incr:.2f}")
+        print(f"(4) curl {changes} PUTs    {curl_incr:8.2f} s   (2)/(4) = {incr / curl_incr:.2f}",
+              flush=True)
     finally:
         for p in procs:
             p.terminate()

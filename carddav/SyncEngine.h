@@ -57,7 +57,7 @@ class TCardDavSync : public QObject {
 
   int MaxInFlight = 4;        // requests under way at once
   int QueueLimit = 32;        // cards read ahead of the requests
-  int SaveIntervalMs = 1000;  // the ledger is replaced at most this often while requests end
+  int SaveIntervalMs = 5000;  // the ledger is replaced at most this often while requests end
 
  private:
   struct TOp;

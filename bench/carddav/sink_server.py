@@ -54,7 +54,9 @@ def main():
     server.daemon_threads = True
     stop = lambda *_: threading.Thread(target=server.shutdown).start()
     signal.signal(signal.SIGTERM, stop)
-    threading.Timer(3600, stop).start()
+    timer = threading.Timer(3600, stop)
+    timer.daemon = True  # must not keep the process alive once the server has stopped
+    timer.start()
     server.serve_forever()
 
 

@@ -31,7 +31,9 @@ def main():
     context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
     context.load_cert_chain(cert, key)
     server.socket = context.wrap_socket(server.socket, server_side=True)
-    threading.Timer(60, lambda: threading.Thread(target=server.shutdown).start()).start()
+    timer = threading.Timer(60, lambda: threading.Thread(target=server.shutdown).start())
+    timer.daemon = True
+    timer.start()
     server.serve_forever()
 
 

@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <exception>
 
+#include "app/CardDavDialog.h"
 #include "app/FileDialog.h"
 #include "app/MainWindowBalloon.h"
 #include "app/PXDlg.h"
@@ -146,6 +147,7 @@ TMainWindow::TMainWindow(TValueRequest request)
                            Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
                            Qt::MSWindowsFixedSizeDialogHint) {
   if (!request) request = [](const std::string& name) { return ReadIPCValueSync(name, false, ""); };
+  InstallCardDavMenu(*this, request);
   FFrm = std::make_unique<TMainFrm>(*this, std::move(request));
   CreateControls();
   try {

@@ -19,6 +19,9 @@ constexpr const char* kHelp =
     "  vcard-parvela AUTO <Datenbankordner> <Datei> [--vcard=3.0|--vcard=4.0] [--utf8|--ansi]\n"
     "                                         schreibt die vCard-Datei ohne Fenster\n"
     "                                         (keine grafische Anzeige n\xC3\xB6tig)\n"
+    "  vcard-parvela SYNC <Datenbankordner> <Adresse> [--user NAME] [--vcard=3.0|4.0]\n"
+    "                [--addressbook NAME]     sendet die \xC3\x84nderungen an ein Online-Adressbuch\n"
+    "                                         (CardDAV; vcard-parvela SYNC --help)\n"
     "  vcard-parvela -h | --help              zeigt diese Hilfe\n"
     "  vcard-parvela -V | --version           zeigt die Version\n"
     "\n"
@@ -116,7 +119,7 @@ int HandleStartOptions(int argc, char** argv, const TStartEnvironment& env, std:
     std::fputs(VersionText().c_str(), out);
     return 0;
   }
-  if (first != "AUTO" && !DisplayAvailable(env)) {
+  if (first != "AUTO" && first != "SYNC" && !DisplayAvailable(env)) {
     std::fputs(kNoDisplay, err);
     return 1;
   }

@@ -17,6 +17,7 @@
 #include "app/MainWindow.h"
 #include "app/PXDlg.h"
 #include "app/StartOptions.h"
+#include "app/SyncCommand.h"
 #include "files/AnsiText.h"
 
 namespace {
@@ -68,6 +69,7 @@ int main(int argc, char** argv) {
       code >= 0)
     return code;
   if (Arg(argc, argv, 1) == "AUTO") return RunSilentExport(argc, argv);
+  if (Arg(argc, argv, 1) == "SYNC") return pv::RunSyncCommand(argc, argv);
   QApplication app(argc, argv);
   QCoreApplication::setApplicationName(kTitle);
   // Runs the jobs with which the message box opens a clicked link; ends before the application.

@@ -13,6 +13,7 @@ packages=(
   xdotool imagemagick x11-utils
   openbox fonts-wine
   dpkg-dev file lintian desktop-file-utils appstream librsvg2-bin
+  radicale apache2-utils qtkeychain-qt6-dev curl openssl
 )
 
 missing=()

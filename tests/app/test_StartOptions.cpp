@@ -115,6 +115,12 @@ TEST(HandleStartOptions, HelpVersionAndTheMissingDisplay) {
       {"lower-case auto is the window", {"vcard-parvela", "auto", "a", "b"}, none, 1, "", true},
       {"--HELP is no option", {"vcard-parvela", "--HELP"}, none, 1, "", true},
       {"AUTO needs no display", {"vcard-parvela", "AUTO", "db", "out.vcf"}, none, -1, "", false},
+      {"SYNC needs no display",
+       {"vcard-parvela", "SYNC", "db", "http://127.0.0.1/"},
+       none,
+       -1,
+       "",
+       false},
       {"window with a display", {"vcard-parvela"}, x11, -1, "", false},
       {"help only as the first argument", {"vcard-parvela", "AUTO", "--help"}, none, -1, "", false},
   };

@@ -175,7 +175,7 @@ bool TAddressRowReader::Fill(TRowBatch& batch, size_t maxRows, size_t maxBytes) 
 }
 
 void TAddressRowReader::AddRow(TRowBatch& batch) {
-  batch.BeginRow(query_.AsInt64(id_), emails_.size(), phones_.size());
+  batch.BeginRow(query_.AsInt64(id_), {emails_.size(), phones_.size()});
   for (int c = 0; c < kRowColumns; ++c) {
     if (c == kAbt) {
       query_.AsText(columns_[c], value_);

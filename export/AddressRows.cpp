@@ -29,11 +29,23 @@ bool IsDigits(std::string_view s) {
 }
 
 // Sorts ignoring case and drops case-blind duplicates, keeping the first of each: the list a
-// sorted insert of the entries in their order would give.
+// sorted insert of the entries in their order would give. A stable sort keeps equal entries in
+// their order; the usual short list is sorted in place without the merge sort's buffer.
 void SortUniqueIgnoringCase(std::vector<std::string_view>& list) {
-  std::stable_sort(list.begin(), list.end(), [](std::string_view a, std::string_view b) {
+  const auto less = [](std::string_view a, std::string_view b) {
     return AnsiCompareText(a, b) < 0;
-  });
+  };
+  constexpr size_t kShort = 16;
+  if (list.size() <= kShort) {
+    for (size_t i = 1; i < list.size(); ++i) {
+      const std::string_view entry = list[i];
+      size_t j = i;
+      for (; j > 0 && less(entry, list[j - 1]); --j) list[j] = list[j - 1];
+      list[j] = entry;
+    }
+  } else {
+    std::stable_sort(list.begin(), list.end(), less);
+  }
   list.erase(std::unique(list.begin(), list.end(), AnsiSameText), list.end());
 }
 
@@ -163,7 +175,7 @@ bool TAddressRowReader::Fill(TRowBatch& batch, size_t maxRows, size_t maxBytes) 
 }
 
 void TAddressRowReader::AddRow(TRowBatch& batch) {
-  batch.BeginRow(query_.AsInt64(id_), emails_.size(), phones_.size());
+  batch.BeginRow(query_.AsInt64(id_), {emails_.size(), phones_.size()});
   for (int c = 0; c < kRowColumns; ++c) {
     if (c == kAbt) {
       query_.AsText(columns_[c], value_);

@@ -144,12 +144,17 @@ bool TChangeLedger::Check(int32_t recordId, std::string_view stamp) {
   }
   auto& entry = static_cast<TTreeItem&>(*tree_->Founded());
   entry.Item.Seen = true;
-  bool unchanged = false;
+  // The stamp of the file: the entry's own until a record of this run replaced it.
+  const std::string* fileStamp = nullptr;
   if (entry.FromFile) {
-    const auto displaced = fileStamps_.find(recordId);
-    unchanged =
-        (displaced == fileStamps_.end() ? entry.Item.ChangeStamp : displaced->second) == stamp;
+    fileStamp = &entry.Item.ChangeStamp;
+    if (!fileStamps_.empty()) {
+      if (const auto kept = fileStamps_.find(recordId); kept != fileStamps_.end()) {
+        fileStamp = &kept->second;
+      }
+    }
   }
+  const bool unchanged = fileStamp != nullptr && *fileStamp == stamp;
   if (entry.Item.ChangeStamp != stamp) {
     if (entry.FromFile) fileStamps_.try_emplace(recordId, entry.Item.ChangeStamp);
     entry.Item.ChangeStamp = stamp;

@@ -21,13 +21,13 @@ void TRowBatch::Clear() {
   rowStart_.clear();
 }
 
-void TRowBatch::BeginRow(int64_t id, size_t emails, size_t phones) {
+void TRowBatch::BeginRow(int64_t id, const TListSizes& lists) {
   rowStart_.push_back(static_cast<uint32_t>(meta_.size()));
   const auto bits = static_cast<uint64_t>(id);
   meta_.push_back(static_cast<uint32_t>(bits));
   meta_.push_back(static_cast<uint32_t>(bits >> 32));
-  meta_.push_back(static_cast<uint32_t>(emails));
-  meta_.push_back(static_cast<uint32_t>(phones));
+  meta_.push_back(static_cast<uint32_t>(lists.emails));
+  meta_.push_back(static_cast<uint32_t>(lists.phones));
 }
 
 void TRowBatch::EndText(size_t start) {

@@ -18,6 +18,11 @@ namespace pv {
 // The text columns of a usable record, in the order they are stored in a batch.
 enum TRowColumn { kNName, kVName, kAbt, kPostCode, kCity, kStreet, kGroups, kRowColumns };
 
+// How many e-mail addresses and phone numbers a record brings.
+struct TListSizes {
+  size_t emails, phones;
+};
+
 // A batch of records: all texts in one buffer, each an (offset, length) pair, so that a record
 // costs no allocation once the batch has grown. Per record: the 64-bit ID, the e-mail count, the
 // phone count, then the pairs of the columns, the change stamp, the e-mail addresses and the
@@ -28,7 +33,7 @@ class TRowBatch {
   size_t Rows() const { return rowStart_.size(); }
   // Bytes of text held; the queue bounds its memory by this.
   size_t TextBytes() const { return text_.size(); }
-  void BeginRow(int64_t id, size_t emails, size_t phones);
+  void BeginRow(int64_t id, const TListSizes& lists);
   void AddText(std::string_view s);
   // Adds UTF-8 text from the database as Windows-1252, converted straight into the buffer.
   void AddConverted(std::string_view utf8);

@@ -3,6 +3,8 @@
 // PV_FULL_SIZE=1 (the "slow" test of the release build) they are the full hostile sizes.
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -24,10 +26,17 @@ bool FullSize() {
 }
 
 // AddressSanitizer keeps freed memory in quarantine (256 MiB by default) before reusing it.
+// The thread sanitizer keeps more per allocation, and a forked child of a process it watches may
+// not run reliably: there the databases are made in this process.
 #if defined(__SANITIZE_ADDRESS__)
 constexpr long kSanitizerMiB = 300;
+constexpr bool kMakeInChild = true;
+#elif defined(__SANITIZE_THREAD__)
+constexpr long kSanitizerMiB = 300;
+constexpr bool kMakeInChild = false;
 #else
 constexpr long kSanitizerMiB = 0;
+constexpr bool kMakeInChild = true;
 #endif
 
 long PeakRssMiB() {
@@ -62,7 +71,7 @@ std::vector<Hostile> Cases() {
   const size_t addresses = full ? 100000 : 20000;
   const size_t fieldBytes = full ? (50u << 20) : (5u << 20);
   const int emptyRows = full ? 1000000 : 100000;
-  const auto fieldBound = static_cast<long>(fieldBytes >> 20) * 8 + 64;
+  const auto fieldBound = static_cast<long>(fieldBytes >> 20) * 10 + 64;
   std::vector<Hostile> cases;
   cases.push_back({"NUL bytes in every column",
                    [](const std::string& f) {
@@ -144,7 +153,20 @@ std::vector<Hostile> Cases() {
 TEST_F(JobTest, HostileDatabasesExportWhatTheyHoldInBoundedMemory) {
   for (const Hostile& c : Cases()) {
     SCOPED_TRACE(c.name);
-    c.make(dir.path());
+    // Made in a child process, so that the rows built here do not raise this process's peak.
+    if (!kMakeInChild) c.make(dir.path());
+    std::fflush(stdout);
+    const pid_t child = kMakeInChild ? fork() : 0;
+    ASSERT_GE(child, 0);
+    if (kMakeInChild && child == 0) {
+      c.make(dir.path());
+      _exit(testing::Test::HasFailure() ? 1 : 0);
+    }
+    int status = 0;
+    if (kMakeInChild) {
+      ASSERT_EQ(waitpid(child, &status, 0), child);
+      ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "database not made";
+    }
     const long before = PeakRssMiB();
     for (const bool asAnsi : {false, true}) {
       const TResultCell r = Run(false, asAnsi);

@@ -23,7 +23,7 @@ bool Eventually(Pred pred) {
 
 // A record whose every text names its ID and place, so a mix-up shows.
 void AddRecord(TRowBatch& batch, int64_t id, size_t emails = 1, size_t phones = 1) {
-  batch.BeginRow(id, emails, phones);
+  batch.BeginRow(id, {emails, phones});
   const std::string tag = std::to_string(id);
   for (int c = 0; c < kRowColumns; ++c) batch.AddText("c" + std::to_string(c) + "/" + tag);
   batch.AddText("stamp/" + tag);
@@ -71,7 +71,7 @@ TEST(RowBatch, EveryRecordReadsBackWithItsIdTextsAndLists) {
 
 TEST(RowBatch, ConvertedTextIsWindows1252AndEmptyTextStaysEmpty) {
   TRowBatch batch;
-  batch.BeginRow(1, 0, 0);
+  batch.BeginRow(1, {0, 0});
   batch.AddConverted("K\xC3\xB6ln \xE2\x82\xAC");  // UTF-8
   batch.AddConverted("");
   batch.AddConverted("M\xFCller");  // not UTF-8: taken as it is

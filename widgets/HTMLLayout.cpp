@@ -8,6 +8,7 @@
 #include <optional>
 
 #include "files/AnsiText.h"
+#include "widgets/AnsiQt.h"
 #include "widgets/HTMLMarkup.h"
 
 namespace pv {

@@ -4,6 +4,7 @@
 #include <cctype>
 
 #include "files/AnsiText.h"
+#include "widgets/AnsiQt.h"
 
 namespace pv {
 namespace {
@@ -240,12 +241,5 @@ std::string HTMLToPlainText(std::string_view markup) {
   }
   return out;
 }
-
-QString AnsiToQString(std::string_view text) {
-  const std::u16string wide = AnsiToWide(text);
-  return QString::fromStdU16String(wide);
-}
-
-std::string QStringToAnsi(const QString& text) { return WideToAnsi(text.toStdU16String()); }
 
 }  // namespace pv

@@ -14,6 +14,16 @@ bool ShellOpen(const std::string& target);
 using TShellOpenHook = std::function<bool(const std::string& target)>;
 TShellOpenHook SetShellOpenHook(TShellOpenHook hook);
 
+// Opens target with ShellOpen as a job of the installed runner (the program's shell job pool), so
+// that a slow desktop never holds up the window; at once on the calling thread when none is
+// installed. Window thread only.
+void OpenLinkInShell(const std::string& target);
+
+// The runner OpenLinkInShell hands its targets to; null opens them at once. Returns the previous
+// runner (for TScopedOverride). Window thread only.
+using TShellJobRunner = std::function<void(const std::string& target)>;
+TShellJobRunner SetShellJobRunner(TShellJobRunner runner);
+
 // A link target that goes to the shell rather than to the program: it contains "://" or "mailto:".
 bool IsShellTarget(const std::string& target);
 

@@ -9,7 +9,6 @@
 #include <QTranslator>
 #include <algorithm>
 
-#include "files/AnsiText.h"
 #include "files/FileUtil.h"
 #include "settings/UserMode.h"
 #include "widgets/AnsiQt.h"

@@ -43,7 +43,8 @@ TModalResult ShowHTMLMessage(const std::string& text, const std::string& helpTex
                              const std::string& caption = {});
 
 // Test seam: when set, ShowHTMLMessage calls hook instead of showing the box and returns its
-// answer. Null restores the box. Returns the previous hook. Window thread only.
+// answer. Null restores the box. Returns the previous hook (for TScopedOverride). Window thread
+// only.
 using THTMLMessageHook = std::function<TModalResult(
     const std::string& text, const std::string& helpText, const std::string& caption)>;
 THTMLMessageHook SetHTMLMessageHook(THTMLMessageHook hook);

@@ -10,7 +10,8 @@ namespace pv {
 // Returns false when the target is no valid address or no program took it. Thread-safe.
 bool ShellOpen(const std::string& target);
 
-// Replaces what ShellOpen does (tests; null restores the desktop). Returns the previous hook.
+// Test seam: replaces what ShellOpen does (null restores the desktop). Returns the previous hook
+// (for TScopedOverride). Safe from any thread: the shell pool's jobs read it.
 using TShellOpenHook = std::function<bool(const std::string& target)>;
 TShellOpenHook SetShellOpenHook(TShellOpenHook hook);
 

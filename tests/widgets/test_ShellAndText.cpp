@@ -52,12 +52,14 @@ TEST(ScopedOverride, RestoresWhenTheScopeIsLeftByAnException) {
 }
 
 TEST(ScopedOverride, ValueSeamsRestoreTheFormerValue) {
-  const QString before = UiFontFamily();
+  // Forced families only, so the real choice (which loads fonts) is never made here.
+  const TScopedOverride outer(SetUiFontFamily, QStringLiteral("Outer Sans"));
   {
-    const TScopedOverride font(SetUiFontFamily, QStringLiteral("Forced Sans"));
+    const TScopedOverride inner(SetUiFontFamily, QStringLiteral("Forced Sans"));
+    EXPECT_EQ(inner.Previous(), "Outer Sans");
     EXPECT_EQ(UiFontFamily(), "Forced Sans");
   }
-  EXPECT_EQ(UiFontFamily(), before);
+  EXPECT_EQ(UiFontFamily(), "Outer Sans");
 }
 
 // The shell hook is read by the shell pool's worker threads: installing and removing it while

@@ -9,9 +9,9 @@
 #include <QTranslator>
 #include <algorithm>
 
-#include "files/AnsiText.h"
 #include "files/FileUtil.h"
 #include "settings/UserMode.h"
+#include "widgets/AnsiQt.h"
 
 namespace pv {
 
@@ -27,11 +27,15 @@ constexpr int kMaxStoredSide = 1000;
 // A start folder this short (a root) is never created.
 constexpr std::size_t kShortestCreatedFolder = 3;
 
-QString AnsiToQt(const std::string& text) { return QString::fromStdU16String(AnsiToWide(text)); }
 QString PathToQt(const std::string& path) {
   return QFile::decodeName(QByteArray::fromStdString(path));
 }
 std::string PathFromQt(const QString& path) { return QFile::encodeName(path).toStdString(); }
+
+TFileDialogHook& DialogHook() {
+  static TFileDialogHook hook;
+  return hook;
+}
 
 // The folder part of a path, up to and including its last delimiter; empty when it has none.
 std::string FolderOf(const std::string& path) {
@@ -131,9 +135,10 @@ QStringList FilterToNameFilters(const std::string& filter) {
   if (filter.empty()) return result;
   const auto parts = SplitBars(filter);
   for (std::size_t i = 0; i + 1 < parts.size(); i += 2) {
-    QString patterns = AnsiToQt(parts[i + 1]);
+    QString patterns = AnsiToQString(parts[i + 1]);
     patterns.replace(QLatin1Char(';'), QLatin1Char(' '));
-    result << AnsiToQt(parts[i]) + QStringLiteral(" (") + patterns.simplified() + QLatin1Char(')');
+    result << AnsiToQString(parts[i]) + QStringLiteral(" (") + patterns.simplified() +
+                  QLatin1Char(')');
   }
   return result;
 }
@@ -183,12 +188,17 @@ std::unique_ptr<TDDOpenDialog> CreateFileDialog(const TFileDialogSettings& s) {
   if (s.FilterIndex >= 1 && s.FilterIndex <= filters.size()) {
     d->selectNameFilter(filters.at(s.FilterIndex - 1));
   }
-  d->setDefaultSuffix(AnsiToQt(s.DefaultExt));  // Qt drops a leading '.'
+  d->setDefaultSuffix(AnsiToQString(s.DefaultExt));  // Qt drops a leading '.'
 
   if (!s.InitialFolder.empty()) d->setDirectory(PathToQt(s.InitialFolder));
   if (!s.InitialName.empty()) d->selectFile(PathToQt(s.InitialName));
   if (!s.WindowSize.isEmpty()) d->resize(s.WindowSize);
   return d;
+}
+
+TFileDialogHook SetFileDialogHook(TFileDialogHook hook) {
+  std::swap(DialogHook(), hook);
+  return hook;
 }
 
 bool ExecuteFileDialog(const std::string& Key, const std::string& FolderKey,
@@ -241,8 +251,8 @@ bool ExecuteFileDialog(const std::string& Key, const std::string& FolderKey,
   s.WindowSize = ReadWindowSize(sizeKey);
 
   std::vector<std::string> chosen;
-  if (FileDialogNextAnswer) {
-    const std::string answer = FileDialogNextAnswer(s);
+  if (const TFileDialogHook hook = DialogHook()) {
+    const std::string answer = hook(s);
     rememberedFilterIndex = s.FilterIndex;
     if (!answer.empty()) {
       FileName = answer;

@@ -51,10 +51,12 @@ struct TFileDialogSettings {
   std::vector<std::string> Files;
 };
 
-// Test seam: when set, ExecuteFileDialog calls it with the prepared settings instead of showing a
-// dialog. It returns the chosen file name, or empty for cancel. It may change FilterIndex (the
-// user picked another file type), WindowSize (the user resized the window) and Files.
-inline std::function<std::string(TFileDialogSettings&)> FileDialogNextAnswer;
+// Test seam: when set, ExecuteFileDialog calls the hook with the prepared settings instead of
+// showing a dialog. It returns the chosen file name, or empty for cancel. It may change FilterIndex
+// (the user picked another file type), WindowSize (the user resized the window) and Files.
+// Null shows the dialog again. Returns the previous hook (for TScopedOverride). Window thread only.
+using TFileDialogHook = std::function<std::string(TFileDialogSettings&)>;
+TFileDialogHook SetFileDialogHook(TFileDialogHook hook);
 
 // Asks the user for a file name with the open (SaveMode false) or save dialog.
 // Key names the remembered filter index "PXOpenSaveFile.<Key>.FI" and the window size

@@ -73,7 +73,17 @@ bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
   return text.size() >= prefix.size() && AnsiSameText(text.substr(0, prefix.size()), prefix);
 }
 
+TJobCreatedHook& JobCreatedHook() {
+  static TJobCreatedHook hook;
+  return hook;
+}
+
 }  // namespace
+
+TJobCreatedHook SetJobCreatedHook(TJobCreatedHook hook) {
+  std::swap(JobCreatedHook(), hook);
+  return hook;
+}
 
 const char* const AutoUsageText =
     "Aufruf: vcard-parvela AUTO <Datenbankordner> <Datei> [--vcard=3.0|--vcard=4.0] "
@@ -212,7 +222,7 @@ void TMainFrm::StartExport(const std::string& dbPath, const std::string& outFile
   const bool asAnsi = choice.Version != vv30 && choice.AsAnsi;
   auto job = std::make_unique<TPVAdressJob>(FMsgWnd, outFile, dbPath, LedgerFileName(), onlyChanges,
                                             asAnsi, choice.Version);
-  if (OnJobCreated) OnJobCreated(*job);
+  if (const TJobCreatedHook hook = JobCreatedHook()) hook(*job);
   FPool->AddJob(std::move(job));
 }
 

@@ -76,6 +76,11 @@ class TMainView {
 // Asks the host service for a value (the database folder); empty when it cannot be reached.
 using TValueRequest = std::function<std::string(const std::string& name)>;
 
+// Test seam: sees each export job of every TMainFrm just before it is queued. Null: none.
+// Returns the previous hook (for TScopedOverride). Window thread only.
+using TJobCreatedHook = std::function<void(const TPVAdressJob&)>;
+TJobCreatedHook SetJobCreatedHook(TJobCreatedHook hook);
+
 class TMainFrm {
  public:
   TMainFrm(TMainView& view, TValueRequest request);
@@ -98,9 +103,6 @@ class TMainFrm {
   bool Finished() const { return finished_; }
   bool ResultOk() const { return resultOk_; }
   const std::string& ResultText() const { return resultText_; }
-
-  // Test seam: sees each export job just before it is queued.
-  std::function<void(const TPVAdressJob&)> OnJobCreated;
 
  private:
   bool AskDatabaseFolder();

@@ -18,8 +18,8 @@
 #include "app/PXDlg.h"
 #include "app/ProgramLook.h"
 #include "hostlink/HostValue.h"
+#include "widgets/AnsiQt.h"
 #include "widgets/CircularProgress.h"
-#include "widgets/HTMLMarkup.h"
 #include "widgets/HTMLabel.h"
 
 namespace pv {
@@ -163,7 +163,7 @@ TMainWindow::TMainWindow(TValueRequest request)
 TMainWindow::~TMainWindow() { FFrm.reset(); }
 
 void TMainWindow::CreateControls() {
-  setWindowTitle(QString::fromLatin1(kCaption));
+  setWindowTitle(AnsiToQString(kCaption));
   setWindowIcon(ProgramIcon());
   setMinimumWidth(kMinWidth);
   setFixedSize(kClientWidth, kClientHeight);
@@ -222,13 +222,13 @@ void TMainWindow::CreateProgress() {
 }
 
 void TMainWindow::CreateButtonAndBoxes() {
-  FlatButton1 = new QPushButton(QString::fromLatin1(kButtonCaption), this);
+  FlatButton1 = new QPushButton(AnsiToQString(kButtonCaption), this);
   Place(FlatButton1, kButtonPlace);
   QFont bold = FormFont();
   bold.setBold(true);
   FlatButton1->setFont(bold);
   FlatButton1->setDefault(true);
-  FlatButton1->setStyleSheet(QString::fromLatin1(kButtonStyle));
+  FlatButton1->setStyleSheet(AnsiToQString(kButtonStyle));
   connect(FlatButton1, &QPushButton::clicked, this, [this] { FFrm->FlatButton1Click(); });
 
   CheckBox1 = new QCheckBox(AnsiToQString(kOnlyChangesCaption), this);
@@ -331,7 +331,7 @@ void TMainWindow::showEvent(QShowEvent* e) {
 }
 
 void TMainWindow::FormShow() {
-  ShowBalloonTip(FlatButton1, kBalloonIcon, kBalloonTitle, QString::fromLatin1(kBalloonText),
+  ShowBalloonTip(FlatButton1, kBalloonIcon, kBalloonTitle, AnsiToQString(kBalloonText),
                  QColor(kBalloonBack), QColor(kBalloonInk));
   if (FlatButton1->isEnabled()) FlatButton1->setFocus(Qt::ActiveWindowFocusReason);
 }
@@ -353,7 +353,7 @@ void TMainWindow::closeEvent(QCloseEvent* e) {
 int RunMainWindow(QApplication& app) {
   InstallGermanTranslation(app);
   // The desktop finds the menu entry and icon by this name (Wayland's app id, the task bar).
-  QGuiApplication::setDesktopFileName(QString::fromLatin1(kAppId));
+  QGuiApplication::setDesktopFileName(AnsiToQString(kAppId));
   QApplication::setWindowIcon(ProgramIcon());
   TShellJobPool shellPool;  // opens the message box's links; outlives every window
   TMainWindow window;

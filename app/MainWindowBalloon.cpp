@@ -11,7 +11,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "widgets/HTMLMarkup.h"
+#include "widgets/AnsiQt.h"
 
 namespace pv {
 namespace {

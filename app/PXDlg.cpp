@@ -18,7 +18,7 @@
 #include "export/WorkerThreadPool.h"
 #include "files/AnsiText.h"
 #include "files/FileUtil.h"
-#include "widgets/HTMLMarkup.h"
+#include "widgets/AnsiQt.h"
 #include "widgets/HTMLShell.h"
 #include "widgets/HTMLabel.h"
 
@@ -114,11 +114,6 @@ THTMLMessageRecord& MessageRecord() {
   return record;
 }
 
-TShellJobPool*& CurrentShellPool() {
-  static TShellJobPool* current = nullptr;
-  return current;
-}
-
 class TShellJob : public TWorkerThreadJob {
  public:
   explicit TShellJob(std::string target) : FTarget(std::move(target)) {}
@@ -212,23 +207,13 @@ TModalResult ShowHTMLMessage(const std::string& text, const std::string& helpTex
   return static_cast<TModalResult>(box.exec());
 }
 
-void OpenLinkInShell(const std::string& target) {
-  if (TShellJobPool* pool = CurrentShellPool()) {
-    pool->Pool().AddJob(std::make_unique<TShellJob>(target));
-  } else {
-    ShellOpen(target);
-  }
-}
-
 TShellJobPool::TShellJobPool()
-    : FPool(std::make_unique<TWorkerThreadPool>(1, 5)), FPrevious(CurrentShellPool()) {
-  CurrentShellPool() = this;
-}
+    : FPool(std::make_unique<TWorkerThreadPool>(1, 5)),
+      FRunner(SetShellJobRunner, [this](const std::string& target) {
+        FPool->AddJob(std::make_unique<TShellJob>(target));
+      }) {}
 
-TShellJobPool::~TShellJobPool() {
-  CurrentShellPool() = FPrevious;
-  FPool.reset();
-}
+TShellJobPool::~TShellJobPool() = default;
 
 TFSB_BOX::TFSB_BOX(QWidget* owner, QSize screenSize)
     : QDialog(owner, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |

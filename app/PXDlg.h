@@ -9,6 +9,9 @@
 #include <string>
 #include <string_view>
 
+#include "files/ScopedOverride.h"
+#include "widgets/HTMLShell.h"
+
 class QComboBox;
 class QLabel;
 class QPushButton;
@@ -40,7 +43,8 @@ TModalResult ShowHTMLMessage(const std::string& text, const std::string& helpTex
                              const std::string& caption = {});
 
 // Test seam: when set, ShowHTMLMessage calls hook instead of showing the box and returns its
-// answer. Null restores the box. Returns the previous hook. Window thread only.
+// answer. Null restores the box. Returns the previous hook (for TScopedOverride). Window thread
+// only.
 using THTMLMessageHook = std::function<TModalResult(
     const std::string& text, const std::string& helpText, const std::string& caption)>;
 THTMLMessageHook SetHTMLMessageHook(THTMLMessageHook hook);
@@ -54,12 +58,9 @@ struct THTMLMessageRecord {
 };
 const THTMLMessageRecord& LastHTMLMessage();
 
-// Opens a link target with the desktop shell as a job on the shell pool, so that a slow desktop
-// never holds up the window; at once on the calling thread when no pool is set up.
-void OpenLinkInShell(const std::string& target);
-
 // The process-wide pool (minimum 1, maximum 5 threads) for shell jobs. The program creates one on
-// the window thread at start and destroys it at the end; while it lives OpenLinkInShell uses it.
+// the window thread at start and destroys it at the end; while it lives OpenLinkInShell (see
+// widgets/HTMLShell.h) runs its targets as jobs here.
 class TShellJobPool {
  public:
   TShellJobPool();
@@ -72,7 +73,8 @@ class TShellJobPool {
 
  private:
   std::unique_ptr<TWorkerThreadPool> FPool;
-  TShellJobPool* FPrevious;
+  // Installed after the pool exists and removed before it goes.
+  TScopedOverride<TShellJobRunner> FRunner;
 };
 
 // The message box. The program only shows its message use (text, "Schließen", optionally

@@ -72,7 +72,5 @@ int main(int argc, char** argv) {
   if (Arg(argc, argv, 1) == "SYNC") return pv::RunSyncCommand(argc, argv);
   QApplication app(argc, argv);
   QCoreApplication::setApplicationName(kTitle);
-  // Runs the jobs with which the message box opens a clicked link; ends before the application.
-  pv::TShellJobPool shellPool;
   return pv::RunMainWindow(app);
 }

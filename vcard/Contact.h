@@ -107,7 +107,7 @@ class TvCollection : public TvPersistent {
   explicit TvCollection(OwnerT* owner) : owner_(owner) {}
   TvCollection(const TvCollection&) = delete;
   TvCollection& operator=(const TvCollection& source) {
-    Assign(source);
+    if (&source != this) Assign(source);
     return *this;
   }
 

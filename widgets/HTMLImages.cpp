@@ -1,7 +1,7 @@
 #include "widgets/HTMLImages.h"
 
 #include "files/AnsiText.h"
-#include "widgets/HTMLMarkup.h"
+#include "widgets/AnsiQt.h"
 
 namespace pv {
 

@@ -8,6 +8,7 @@
 #include <optional>
 
 #include "files/AnsiText.h"
+#include "widgets/AnsiQt.h"
 #include "widgets/HTMLMarkup.h"
 
 namespace pv {
@@ -132,6 +133,10 @@ class TLayouter {
   bool AddRun(std::string_view raw, TLineBuilder& line);
   void AddItem(THTMLItem item, int raise, TLineBuilder& line);
   TTagAction ApplyTag(std::string_view tag, TLineBuilder& line);
+  // The tags that only change the run's style (bold ... hidden); false for any other tag.
+  bool ApplyStyleTag(const std::string& upper);
+  void SetHighlight(bool on);
+  void EndFont();
   void BeginAnchor(std::string_view tag);
   void EndAnchor();
   void FontTag(const std::string& upper);
@@ -223,12 +228,9 @@ void TLayouter::AddItem(THTMLItem item, int raise, TLineBuilder& line) {
   line.endsWithBlank = false;
 }
 
-TTagAction TLayouter::ApplyTag(std::string_view tag, TLineBuilder& line) {
-  const std::string u = AnsiUpperCase(tag);
+bool TLayouter::ApplyStyleTag(const std::string& u) {
   auto is = [&u](std::string_view t) { return u == t; };
   auto starts = [&u](std::string_view p) { return u.starts_with(p); };
-  const TTagAction endIfContent = line.hasContent ? TTagAction::EndLineAfter : TTagAction::None;
-
   if (is("<B>") || is("</B>")) {
     st_.font.setBold(is("<B>"));
   } else if (is("<I>") || is("</I>")) {
@@ -243,25 +245,51 @@ TTagAction TLayouter::ApplyTag(std::string_view tag, TLineBuilder& line) {
     st_.script = 0;
   } else if (starts("<SH") || starts("</SH")) {
     st_.shadow = starts("<SH");
-  } else if (starts("<HI")) {
-    if (!st_.highlight) {
-      st_.highlightSavedColor = st_.color;
-      st_.highlightSavedBackground = st_.background;
-    }
-    st_.highlight = true;
-    st_.background = style_.palette.color(QPalette::Active, QPalette::Highlight);
-    st_.color = style_.palette.color(QPalette::Active, QPalette::HighlightedText);
-  } else if (starts("</HI")) {
-    if (st_.highlight) {
-      st_.color = st_.highlightSavedColor;
-      st_.background = st_.highlightSavedBackground;
-    }
-    st_.highlight = false;
+  } else if (starts("<HI") || starts("</HI")) {
+    SetHighlight(starts("<HI"));
   } else if (starts("<E") || starts("</E")) {
     st_.error = starts("<E");
   } else if (starts("<Z") || starts("</Z")) {
     st_.hidden = starts("<Z");
-  } else if (starts("<BR")) {
+  } else {
+    return false;
+  }
+  return true;
+}
+
+void TLayouter::SetHighlight(bool on) {
+  if (on) {
+    if (!st_.highlight) {
+      st_.highlightSavedColor = st_.color;
+      st_.highlightSavedBackground = st_.background;
+    }
+    st_.background = style_.palette.color(QPalette::Active, QPalette::Highlight);
+    st_.color = style_.palette.color(QPalette::Active, QPalette::HighlightedText);
+  } else if (st_.highlight) {
+    st_.color = st_.highlightSavedColor;
+    st_.background = st_.highlightSavedBackground;
+  }
+  st_.highlight = on;
+}
+
+void TLayouter::EndFont() {
+  st_.font.setFamily(style_.font.family());
+  if (style_.font.pointSizeF() > 0) {
+    st_.font.setPointSizeF(style_.font.pointSizeF());
+  } else {
+    st_.font.setPixelSize(style_.font.pixelSize());
+  }
+  st_.color = style_.fontColor;
+  st_.background = QColor();
+}
+
+TTagAction TLayouter::ApplyTag(std::string_view tag, TLineBuilder& line) {
+  const std::string u = AnsiUpperCase(tag);
+  if (ApplyStyleTag(u)) return TTagAction::None;
+  auto starts = [&u](std::string_view p) { return u.starts_with(p); };
+  const TTagAction endIfContent = line.hasContent ? TTagAction::EndLineAfter : TTagAction::None;
+
+  if (starts("<BR")) {
     return TTagAction::EndLineAfter;
   } else if (starts("<HR")) {
     line.rule = true;
@@ -273,14 +301,7 @@ TTagAction TLayouter::ApplyTag(std::string_view tag, TLineBuilder& line) {
   } else if (starts("<F")) {
     FontTag(u);
   } else if (starts("</F")) {
-    st_.font.setFamily(style_.font.family());
-    if (style_.font.pointSizeF() > 0) {
-      st_.font.setPointSizeF(style_.font.pointSizeF());
-    } else {
-      st_.font.setPixelSize(style_.font.pixelSize());
-    }
-    st_.color = style_.fontColor;
-    st_.background = QColor();
+    EndFont();
   } else if (starts("<P")) {
     ParaTag(u, line);
   } else if (starts("</P")) {

@@ -4,6 +4,7 @@
 #include <cctype>
 
 #include "files/AnsiText.h"
+#include "widgets/AnsiQt.h"
 
 namespace pv {
 namespace {
@@ -110,31 +111,39 @@ bool StartsWith(std::string_view s, std::size_t at, std::string_view prefix) {
   return s.size() - at >= prefix.size() && s.compare(at, prefix.size(), prefix) == 0;
 }
 
+// The entity that starts at text[at], or null.
+const Entity* EntityAt(std::string_view text, std::size_t at) {
+  if (text[at] != '&') return nullptr;
+  for (const Entity& e : kEntities) {
+    if (StartsWith(text, at, e.name)) return &e;
+  }
+  return nullptr;
+}
+
+// One pass over text: each entity found is replaced once. False when there was none.
+bool ReplaceEntitiesOnce(std::string& text) {
+  bool changed = false;
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size();) {
+    if (const Entity* e = EntityAt(text, i)) {
+      out += e->text;
+      i += e->name.size();
+      changed = true;
+    } else {
+      out += text[i++];
+    }
+  }
+  text = std::move(out);
+  return changed;
+}
+
 }  // namespace
 
 std::string ReplaceHTMLEntities(std::string_view markup) {
   std::string text(markup);
   // Every replacement is shorter than its entity, so the loop ends.
-  for (bool changed = true; changed;) {
-    changed = false;
-    if (text.find('&') == std::string::npos) break;
-    std::string out;
-    out.reserve(text.size());
-    for (std::size_t i = 0; i < text.size();) {
-      bool hit = false;
-      if (text[i] == '&') {
-        for (const auto& e : kEntities) {
-          if (StartsWith(text, i, e.name)) {
-            out += e.text;
-            i += e.name.size();
-            hit = changed = true;
-            break;
-          }
-        }
-      }
-      if (!hit) out += text[i++];
-    }
-    text = std::move(out);
+  while (text.find('&') != std::string::npos && ReplaceEntitiesOnce(text)) {
   }
   return text;
 }
@@ -240,12 +249,5 @@ std::string HTMLToPlainText(std::string_view markup) {
   }
   return out;
 }
-
-QString AnsiToQString(std::string_view text) {
-  const std::u16string wide = AnsiToWide(text);
-  return QString::fromStdU16String(wide);
-}
-
-std::string QStringToAnsi(const QString& text) { return WideToAnsi(text.toStdU16String()); }
 
 }  // namespace pv

@@ -40,8 +40,4 @@ QString HTMLRunText(std::string_view raw, QString* shown);
 // tag (from '<' to the next '>') is removed, and a run's entities are shown as in HTMLRunText.
 std::string HTMLToPlainText(std::string_view markup);
 
-// Windows-1252 text as a QString and back (one UTF-16 unit per byte).
-QString AnsiToQString(std::string_view text);
-std::string QStringToAnsi(const QString& text);
-
 }  // namespace pv

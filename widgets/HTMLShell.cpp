@@ -4,7 +4,7 @@
 #include <QUrl>
 #include <mutex>
 
-#include "widgets/HTMLMarkup.h"
+#include "widgets/AnsiQt.h"
 
 namespace pv {
 namespace {
@@ -17,6 +17,11 @@ std::mutex& HookLock() {
 TShellOpenHook& Hook() {
   static TShellOpenHook hook;
   return hook;
+}
+
+TShellJobRunner& Runner() {
+  static TShellJobRunner runner;
+  return runner;
 }
 
 }  // namespace
@@ -41,6 +46,19 @@ TShellOpenHook SetShellOpenHook(TShellOpenHook hook) {
   std::lock_guard<std::mutex> guard(HookLock());
   std::swap(Hook(), hook);
   return hook;
+}
+
+void OpenLinkInShell(const std::string& target) {
+  if (const TShellJobRunner runner = Runner()) {
+    runner(target);
+  } else {
+    ShellOpen(target);
+  }
+}
+
+TShellJobRunner SetShellJobRunner(TShellJobRunner runner) {
+  std::swap(Runner(), runner);
+  return runner;
 }
 
 bool IsShellTarget(const std::string& target) {

@@ -16,6 +16,7 @@
 
 #include "files/AnsiText.h"
 #include "files/FileUtil.h"
+#include "widgets/AnsiQt.h"
 #include "widgets/HTMLMarkup.h"
 #include "widgets/HTMLShell.h"
 
@@ -168,7 +169,10 @@ QString UiFontFamily() {
   return family;
 }
 
-void SetUiFontFamily(const QString& family) { ForcedUiFontFamily() = family; }
+QString SetUiFontFamily(QString family) {
+  std::swap(ForcedUiFontFamily(), family);
+  return family;
+}
 
 THTMLabel::THTMLabel(QWidget* parent) : QWidget(parent) {
   static const bool factory = [] {
@@ -448,7 +452,7 @@ bool THTMLabel::ActivateFocusAnchor() {
 
 void THTMLabel::ClickAnchor(const std::string& target) {
   if (FOpenLinksInShell && IsShellTarget(target)) {
-    ShellOpen(target);
+    OpenLinkInShell(target);
     return;
   }
   if (OnAnchorClick) OnAnchorClick(this, target);

@@ -28,8 +28,9 @@ enum class TAlign { alNone, alTop, alBottom, alLeft, alRight, alClient };
 // The font family of the program's windows: "Tahoma" where installed; else the metric-compatible
 // Tahoma of Wine's fonts, loaded for this process only; else "DejaVu Sans". Chosen once.
 QString UiFontFamily();
-// Test seam: the family UiFontFamily returns from now on; empty: the choice above again.
-void SetUiFontFamily(const QString& family);
+// Test seam: the family UiFontFamily returns from now on; empty: the choice above again. Returns
+// the family forced before (for TScopedOverride). Window thread only.
+QString SetUiFontFamily(QString family);
 // The choice behind UiFontFamily: "Tahoma" when a family of that name is known to the font
 // database; else the family of the first of fallbackFiles that loads as an application font; else
 // "DejaVu Sans". Every loadable file is loaded (faces of one family).

@@ -9,6 +9,7 @@
 #include "app/FileDialog.h"
 #include "app/MainFrm.h"
 #include "files/FileUtil.h"
+#include "files/ScopedOverride.h"
 #include "settings/UserMode.h"
 #include "tests/support/TempDir.h"
 
@@ -25,21 +26,19 @@ const std::string kFolder = "PXOpenSaveFile.Export";
 class FileDialogTest : public testing::Test {
  protected:
   void SetUp() override { SetSettingsFolder(AddBackslash(dir_ / "settings")); }
-  void TearDown() override {
-    FileDialogNextAnswer = nullptr;
-    SetSettingsFolder("");
-  }
+  void TearDown() override { SetSettingsFolder(""); }
 
   // Runs a save dialog with the main window's arguments (plus FolderKey/DefaultFolder), answered
   // by `answer`; the prepared settings end up in seen_.
   bool RunSave(std::function<std::string(TFileDialogSettings&)> answer, std::string& name,
                const std::string& key = "Rolodeck", const std::string& folderKey = "",
                const std::string& defaultFolder = "") {
-    FileDialogNextAnswer = [this, answer](TFileDialogSettings& s) {
-      const std::string result = answer(s);
-      seen_ = s;
-      return result;
-    };
+    const TScopedOverride hook(SetFileDialogHook,
+                               TFileDialogHook([this, answer](TFileDialogSettings& s) {
+                                 const std::string result = answer(s);
+                                 seen_ = s;
+                                 return result;
+                               }));
     return ExecuteFileDialog(key, folderKey, "VCard|*.vcf", ".vcf", defaultFolder, true, nullptr,
                              nullptr, "PV.vcf", name);
   }
@@ -81,10 +80,10 @@ TEST_F(FileDialogTest, StoredFilterIndexIsCheckedAgainstTheFilter) {
     SetSettingsFolder(AddBackslash(settings.path()));
     if (c.stored != 1000) WriteModeInteger("PXOpenSaveFile.K.FI", c.stored);
     int opened = 1234;
-    FileDialogNextAnswer = [&](TFileDialogSettings& s) {
-      opened = s.FilterIndex;
-      return std::string("/x/y");
-    };
+    const TScopedOverride answer(SetFileDialogHook, TFileDialogHook([&](TFileDialogSettings& s) {
+                                   opened = s.FilterIndex;
+                                   return std::string("/x/y");
+                                 }));
     std::string name;
     ExecuteFileDialog("K", "", c.filter, "", "", false, nullptr, nullptr, "", name);
     EXPECT_EQ(opened, c.opened);
@@ -96,19 +95,20 @@ TEST_F(FileDialogTest, StoredFilterIndexIsCheckedAgainstTheFilter) {
 TEST_F(FileDialogTest, ChosenTypeIsRememberedOnlyWhenConfirmed) {
   WriteModeInteger(kFI, 1);
   std::string name;
-  FileDialogNextAnswer = [](TFileDialogSettings& s) {
-    s.FilterIndex = 2;  // the user picked the second type, then cancelled
-    return std::string();
-  };
+  const TScopedOverride cancelled(SetFileDialogHook, TFileDialogHook([](TFileDialogSettings& s) {
+                                    s.FilterIndex =
+                                        2;  // the user picked the second type, then cancelled
+                                    return std::string();
+                                  }));
   EXPECT_FALSE(
       ExecuteFileDialog("Rolodeck", "", "A|*.a|B|*.b", "", "", true, nullptr, nullptr, "", name));
   EXPECT_EQ(name, "");
   EXPECT_EQ(ReadModeInteger(kFI, 0), 1);
 
-  FileDialogNextAnswer = [](TFileDialogSettings& s) {
-    s.FilterIndex = 2;
-    return std::string("/x/y.b");
-  };
+  const TScopedOverride confirmed(SetFileDialogHook, TFileDialogHook([](TFileDialogSettings& s) {
+                                    s.FilterIndex = 2;
+                                    return std::string("/x/y.b");
+                                  }));
   EXPECT_TRUE(
       ExecuteFileDialog("Rolodeck", "", "A|*.a|B|*.b", "", "", true, nullptr, nullptr, "", name));
   EXPECT_EQ(ReadModeInteger(kFI, 0), 2);
@@ -152,7 +152,7 @@ TEST_F(FileDialogTest, FolderIsRememberedWithItsKeyOnly) {
 TEST_F(FileDialogTest, SaveModeCreatesAMissingStartFolder) {
   std::string name;
   auto cancel = [](TFileDialogSettings&) { return std::string(); };
-  FileDialogNextAnswer = cancel;
+  const TScopedOverride cancelled(SetFileDialogHook, TFileDialogHook(cancel));
   ExecuteFileDialog("", "", "", "", dir_ / "open/sub", false, nullptr, nullptr, "", name);
   EXPECT_FALSE(DirectoryExistsSafe(dir_ / "open"));
   RunSave(cancel, name, "", "", dir_ / "save/sub");
@@ -188,11 +188,11 @@ TEST_F(FileDialogTest, WindowSizeIsReadLimitedAndWrittenAtEveryClose) {
 TEST_F(FileDialogTest, FilesListTakesEveryChosenName) {
   std::vector<std::string> files{"keep"};
   std::string name;
-  FileDialogNextAnswer = [](TFileDialogSettings& s) {
-    EXPECT_TRUE(s.MultiSelect);
-    s.Files = {"/a/1", "/a/2"};
-    return std::string("/a/1");
-  };
+  const TScopedOverride answer(SetFileDialogHook, TFileDialogHook([](TFileDialogSettings& s) {
+                                 EXPECT_TRUE(s.MultiSelect);
+                                 s.Files = {"/a/1", "/a/2"};
+                                 return std::string("/a/1");
+                               }));
   ExecuteFileDialog("", "", "", "", "", false, nullptr, &files, "", name);
   EXPECT_EQ(files, (std::vector<std::string>{"/a/1", "/a/2"}));
 }

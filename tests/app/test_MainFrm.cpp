@@ -18,6 +18,7 @@
 #include "app/PXDlg.h"
 #include "export/PVAdressJob.h"
 #include "files/AnsiText.h"
+#include "files/ScopedOverride.h"
 #include "hostlink/HostValue.h"
 #include "settings/UserMode.h"
 #include "tests/support/ExchangeService.h"
@@ -124,22 +125,26 @@ class MainFrmTest : public testing::Test {
  protected:
   void SetUp() override {
     ASSERT_EQ(mkdir(desktop_.c_str(), 0700), 0);
-    previousHook_ =
-        SetHTMLMessageHook([this](const std::string& text, const std::string&, const std::string&) {
-          messages_.push_back(text);
-          return TModalResult::mrCancel;
-        });
-    FileDialogNextAnswer = [this](TFileDialogSettings& s) {
+    messageHook_.emplace(SetHTMLMessageHook,
+                         [this](const std::string& text, const std::string&, const std::string&) {
+                           messages_.push_back(text);
+                           return TModalResult::mrCancel;
+                         });
+    jobHook_.emplace(SetJobCreatedHook, [this](const TPVAdressJob& job) {
+      jobs_.push_back({job.Version, job.AsAnsi, job.OutFile, job.LedgerPath});
+    });
+    dialogHook_.emplace(SetFileDialogHook, [this](TFileDialogSettings& s) {
       filters_.push_back(s.Filter);
       if (chosenFilter_ > 0) s.FilterIndex = chosenFilter_;
       return dialogAnswer_;
-    };
+    });
   }
 
   void TearDown() override {
     window_.reset();
-    SetHTMLMessageHook(previousHook_);
-    FileDialogNextAnswer = nullptr;
+    jobHook_.reset();
+    dialogHook_.reset();
+    messageHook_.reset();
     SetSettingsFolder("");
   }
 
@@ -157,12 +162,9 @@ class MainFrmTest : public testing::Test {
     test::WriteFile(dir_ / "PVTempDir/vcard/UserMode.INI", "[MODE]\r\n" + lines);
   }
 
-  // A fresh window whose jobs are recorded as they are queued.
+  // A fresh window; the fixture's job hook records its jobs as they are queued.
   TMainWindow& Open() {
     window_ = std::make_unique<TMainWindow>();
-    window_->Frm().OnJobCreated = [this](const TPVAdressJob& job) {
-      jobs_.push_back({job.Version, job.AsAnsi, job.OutFile, job.LedgerPath});
-    };
     return *window_;
   }
 
@@ -181,7 +183,9 @@ class MainFrmTest : public testing::Test {
   const std::string db_ = dir_ / "Kunden M\xC3\xBCnchen";
   std::unique_ptr<test::ExchangeService> service_;
   std::unique_ptr<TMainWindow> window_;
-  THTMLMessageHook previousHook_;
+  std::optional<TScopedOverride<THTMLMessageHook>> messageHook_;
+  std::optional<TScopedOverride<TFileDialogHook>> dialogHook_;
+  std::optional<TScopedOverride<TJobCreatedHook>> jobHook_;
   std::vector<std::string> messages_;
   std::vector<std::string> filters_;
   std::vector<Job> jobs_;

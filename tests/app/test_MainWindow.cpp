@@ -28,6 +28,7 @@
 #include "app/MainWindowBalloon.h"
 #include "app/PXDlg.h"
 #include "app/ProgramLook.h"
+#include "files/ScopedOverride.h"
 #include "settings/UserMode.h"
 #include "tests/support/ExchangeService.h"
 #include "tests/support/SampleDb.h"
@@ -102,21 +103,21 @@ class MainWindowTest : public testing::Test {
  protected:
   void SetUp() override {
     ASSERT_EQ(mkdir(desktop_.c_str(), 0700), 0);
-    previousHook_ =
-        SetHTMLMessageHook([this](const std::string& text, const std::string&, const std::string&) {
-          messages_.push_back(text);
-          return TModalResult::mrCancel;
-        });
-    FileDialogNextAnswer = [this](TFileDialogSettings& s) {
+    messageHook_.emplace(SetHTMLMessageHook,
+                         [this](const std::string& text, const std::string&, const std::string&) {
+                           messages_.push_back(text);
+                           return TModalResult::mrCancel;
+                         });
+    dialogHook_.emplace(SetFileDialogHook, [this](TFileDialogSettings& s) {
       dialogs_.push_back(s);
       return dialogAnswer_;
-    };
+    });
   }
 
   void TearDown() override {
     window_.reset();
-    SetHTMLMessageHook(previousHook_);
-    FileDialogNextAnswer = nullptr;
+    dialogHook_.reset();
+    messageHook_.reset();
     SetSettingsFolder("");
   }
 
@@ -150,7 +151,8 @@ class MainWindowTest : public testing::Test {
   const std::string db_ = dir_ / "db";
   std::unique_ptr<test::ExchangeService> service_;
   std::unique_ptr<TMainWindow> window_;
-  THTMLMessageHook previousHook_;
+  std::optional<TScopedOverride<THTMLMessageHook>> messageHook_;
+  std::optional<TScopedOverride<TFileDialogHook>> dialogHook_;
   std::vector<std::string> messages_;
   std::vector<TFileDialogSettings> dialogs_;
   std::string dialogAnswer_;
@@ -306,8 +308,10 @@ class MainWindowFontTest : public MainWindowTest, public testing::WithParamInter
  protected:
   void TearDown() override {
     MainWindowTest::TearDown();
-    SetUiFontFamily({});
+    font_.reset();
   }
+
+  std::optional<TScopedOverride<QString>> font_;
 };
 
 // With the Tahoma of fonts-wine and with DejaVu Sans alone, nothing overlaps and every caption
@@ -316,7 +320,7 @@ TEST_P(MainWindowFontTest, NothingOverlapsAndEveryCaptionFits) {
   const QString family = QString::fromLatin1(GetParam());
   if (family == "Tahoma" && ChooseUiFontFamily(WineTahomaFiles()) != "Tahoma")
     GTEST_SKIP() << "no Tahoma and no fonts-wine";
-  SetUiFontFamily(family);
+  font_.emplace(SetUiFontFamily, family);
   TMainWindow& w = Open();
   w.CircularProgress1->show();  // as while an export runs
   for (QWidget* c : {static_cast<QWidget*>(w.HTMLabel1), static_cast<QWidget*>(w.FlatButton1),

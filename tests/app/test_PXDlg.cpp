@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "app/PXDlg.h"
+#include "files/ScopedOverride.h"
 #include "widgets/HTMLMarkup.h"
 #include "widgets/HTMLShell.h"
 #include "widgets/HTMLabel.h"
@@ -84,13 +85,10 @@ TEST(PrepareMessageText, LineBreaksLeadingEmptyLinesAndTheLimit) {
 }
 
 // Answers the message box for the tests that go through ShowHTMLMessage.
-struct AnswerWith {
-  THTMLMessageHook previous;
-  explicit AnswerWith(TModalResult answer) {
-    previous = SetHTMLMessageHook(
-        [answer](const std::string&, const std::string&, const std::string&) { return answer; });
-  }
-  ~AnswerWith() { SetHTMLMessageHook(previous); }
+struct AnswerWith : TScopedOverride<THTMLMessageHook> {
+  explicit AnswerWith(TModalResult answer)
+      : TScopedOverride(SetHTMLMessageHook, [answer](const std::string&, const std::string&,
+                                                     const std::string&) { return answer; }) {}
 };
 
 TEST(ShowHTMLMessage, HookAnswersAndTheCallIsRecorded) {
@@ -103,7 +101,8 @@ TEST(ShowHTMLMessage, HookAnswersAndTheCallIsRecorded) {
 }
 
 TEST(ShowHTMLMessage, ModalBoxClosesOnAKey) {
-  ASSERT_FALSE(SetHTMLMessageHook(nullptr));
+  const TScopedOverride noHook(SetHTMLMessageHook, THTMLMessageHook());
+  ASSERT_FALSE(noHook.Previous());
   bool pressed = false;
   QTimer safety;  // a box the test failed to close must not wait for a person
   safety.setSingleShot(true);
@@ -272,7 +271,7 @@ TEST(FSB_BOX, ShellLinksCloseTheBoxOthersDoNothing) {
   std::mutex lock;
   std::condition_variable opened;
   std::vector<std::string> targets;
-  const TShellOpenHook previous = SetShellOpenHook([&](const std::string& t) {
+  const TScopedOverride shell(SetShellOpenHook, [&](const std::string& t) {
     std::lock_guard<std::mutex> guard(lock);
     targets.push_back(t);
     opened.notify_all();
@@ -300,7 +299,6 @@ TEST(FSB_BOX, ShellLinksCloseTheBoxOthersDoNothing) {
     EXPECT_TRUE(
         opened.wait_for(guard, std::chrono::seconds(10), [&] { return targets.size() >= 2; }));
   }
-  SetShellOpenHook(previous);
   std::sort(targets.begin(), targets.end());
   EXPECT_EQ(targets, (std::vector<std::string>{"https://example.org/", "mailto:a@b.de"}));
 }

@@ -9,7 +9,9 @@
 #include <string>
 #include <vector>
 
+#include "files/ScopedOverride.h"
 #include "tests/support/TempDir.h"
+#include "widgets/AnsiQt.h"
 #include "widgets/HTMLMarkup.h"
 #include "widgets/HTMLShell.h"
 #include "widgets/HTMLabel.h"
@@ -72,14 +74,10 @@ void MoveMouse(THTMLabel* label, QPoint at) {
 // Replaces the desktop shell for one test and records what it was asked to open.
 struct ShellSpy {
   std::vector<std::string> opened;
-  TShellOpenHook previous;
-  ShellSpy() {
-    previous = SetShellOpenHook([this](const std::string& t) {
-      opened.push_back(t);
-      return true;
-    });
-  }
-  ~ShellSpy() { SetShellOpenHook(previous); }
+  TScopedOverride<TShellOpenHook> hook{SetShellOpenHook, [this](const std::string& t) {
+                                         opened.push_back(t);
+                                         return true;
+                                       }};
 };
 
 TEST(HTMLabel, MainWindowTextWrapsWithinTheLabelAndSetsItsHeight) {

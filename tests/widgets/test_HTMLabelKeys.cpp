@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "files/ScopedOverride.h"
+#include "widgets/AnsiQt.h"
 #include "widgets/HTMLMarkup.h"
 #include "widgets/HTMLShell.h"
 #include "widgets/HTMLabel.h"
@@ -193,9 +195,10 @@ TEST(UiFont, TahomaWhereInstalledElseWinesTahomaElseDejaVuSans) {
   // Bold text must look bold: clearly more ink than the regular face.
   EXPECT_GT(InkOf(bold), InkOf(regular) * 5 / 4);
 
-  SetUiFontFamily(QStringLiteral("DejaVu Sans"));
-  EXPECT_EQ(UiFontFamily(), "DejaVu Sans");
-  SetUiFontFamily({});
+  {
+    const TScopedOverride forced(SetUiFontFamily, QStringLiteral("DejaVu Sans"));
+    EXPECT_EQ(UiFontFamily(), "DejaVu Sans");
+  }
   EXPECT_EQ(UiFontFamily(), "Tahoma");
 }
 

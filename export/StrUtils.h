@@ -70,6 +70,18 @@ std::uint32_t GuidNumber();
 
 namespace detail {
 
+// Exchanges entries i and j; p, the pivot's index, follows its entry.
+template <class Text>
+void SwapFollowingPivot(std::vector<Text>& list, std::ptrdiff_t i, std::ptrdiff_t j,
+                        std::ptrdiff_t& p) {
+  list[i].swap(list[j]);
+  if (p == i) {
+    p = j;
+  } else if (p == j) {
+    p = i;
+  }
+}
+
 // Sorts list[l..r]; recurses into the smaller part and loops over the larger one.
 template <class Text, class Compare>
 void QuickSortRange(std::vector<Text>& list, std::ptrdiff_t l, std::ptrdiff_t r, Compare& compare) {
@@ -82,14 +94,7 @@ void QuickSortRange(std::vector<Text>& list, std::ptrdiff_t l, std::ptrdiff_t r,
       while (i < r && compare(list[i], list[p]) < 0) ++i;
       while (j > l && compare(list[j], list[p]) > 0) --j;
       if (i <= j) {
-        if (i != j) {
-          list[i].swap(list[j]);
-          if (p == i) {
-            p = j;
-          } else if (p == j) {
-            p = i;
-          }
-        }
+        if (i != j) SwapFollowingPivot(list, i, j, p);
         ++i;
         --j;
       }

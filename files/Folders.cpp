@@ -48,7 +48,7 @@ std::string GetTempFolder() {
 std::string GetWorkFolder(const std::string& name) {
   std::string path = GetTempFolder();
   const std::string work = path + WorkFolderName + PathDelim;
-  const std::string result = name.empty() ? work : work + name + PathDelim;
+  std::string result = name.empty() ? work : work + name + PathDelim;
   try {
     if (!path.empty() && ForceFolders(path)) ForcePrivateFolders(result);
   } catch (const std::exception&) {

@@ -31,8 +31,8 @@ inline constexpr int32_t WAIT_TIMEOUT = 258;
 
 // Framing limits: pieces of the encoded data on the wire, and the largest answer accepted.
 inline constexpr size_t PipeChunkSize = 65536;
-inline constexpr int64_t MaxAnswerIDLength = 64 * 1024;
-inline constexpr int64_t MaxAnswerDataSize = 64 * 1024 * 1024;
+inline constexpr int64_t MaxAnswerIDLength = int64_t{64} * 1024;
+inline constexpr int64_t MaxAnswerDataSize = int64_t{64} * 1024 * 1024;
 
 // A transfer on an open pipe (the request out and the answer in) that has not finished this long
 // after it began fails with WAIT_TIMEOUT in the step it is in, however the service paces its

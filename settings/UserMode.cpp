@@ -206,7 +206,7 @@ std::int32_t ReadModeInteger(const std::string& key, std::int32_t def, const std
 std::string ReadModeString(const std::string& key, const std::string& def,
                            const std::string& folder, bool writeBack) {
   if (key.empty()) return {};
-  const std::string value = UnquoteModeString(ReadMode(
+  std::string value = UnquoteModeString(ReadMode(
       folder, def, [&](TFastIniFile& ini) { return ini.GetString(ModeSection, key, def); }));
   if (writeBack) WriteModeString(key, value, folder);
   return value;

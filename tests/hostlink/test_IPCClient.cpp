@@ -46,11 +46,11 @@ TEST_F(IPCClientTest, PipePathAndDefaultLimits) {
 }
 
 TEST_F(IPCClientTest, EmptyRequestIsSixteenZeroBytesAndEndsWithTheEndMarker) {
-  std::string request, after;
+  std::string received, after;
   bool quietBeforeAnswer = false;
   {
     ScriptedPeer peer("peer", [&](int fd) {
-      request = ReadN(fd, 16);
+      received = ReadN(fd, 16);
       quietBeforeAnswer = Quiet(fd, 100);
       SendAll(fd, Frame("", ""));
       after = ReadToEnd(fd);
@@ -64,7 +64,7 @@ TEST_F(IPCClientTest, EmptyRequestIsSixteenZeroBytesAndEndsWithTheEndMarker) {
     EXPECT_EQ(0, answer->GetData().Stream().Size());
     EXPECT_FALSE(client_.Connected());
   }
-  EXPECT_EQ(std::string(16, '\0'), request);
+  EXPECT_EQ(std::string(16, '\0'), received);
   EXPECT_TRUE(quietBeforeAnswer);
   EXPECT_EQ(kEndMarker, after);
 }

@@ -102,6 +102,11 @@ size_t CommentPos(std::string_view value) {
   return value.npos;
 }
 
+// Whether a double quote in the text is left open at its end: text after it then reads as quoted.
+bool EndsInsideQuotes(std::string_view text) {
+  return std::count(text.begin(), text.end(), '"') % 2 != 0;
+}
+
 bool IsEmptyLine(const TIniLine& line) {
   return line.Kind == TIniLineKind::Empty ||
          (line.Kind == TIniLineKind::Plain && line.Text.empty());
@@ -586,7 +591,8 @@ void TFastIniFile::PutString(std::string_view section, std::string_view key,
   EnsureLoaded();
   TSectionItem* found = FIniItems.FindSection(section, true);
   int index = FIniItems.FindKey(found, key);
-  if (index < 0) index = FIniItems.AddKey(found, key);
+  const bool added = index < 0;
+  if (added) index = FIniItems.AddKey(found, key);
   assert(index >= 0);
 
   const std::string_view stored = FIniItems.Line(index).Value;
@@ -597,10 +603,12 @@ void TFastIniFile::PutString(std::string_view section, std::string_view key,
     comment = stored.substr(semicolon, 255);
     current = Trim(stored.substr(0, semicolon));
   }
-  if (current == value) return;
+  // A new key is a change even when its value is empty: the line must reach the file.
+  if (current == value && !added) return;
 
   std::string updated(value);
-  if (semicolon != stored.npos) {
+  // A comment after a value with an open quote would read as part of the value; it is dropped.
+  if (semicolon != stored.npos && !EndsInsideQuotes(value)) {
     // Keep the comment in its column, or one blank after a value that reaches it.
     if (updated.size() <= semicolon)
       updated.resize(semicolon, ' ');

@@ -199,7 +199,8 @@ class TFastIniFile : public TCustomIniFile {
                         std::string_view def) override;
   // Raises Exception for a section, key or value that a line cannot hold (CR, LF, NUL, or "=" in
   // the key); an empty section or key does nothing. A ";" comment after the old value is kept in
-  // its column. Sets Modified only when the value really changes.
+  // its column, unless the new value leaves a double quote open (the comment would then read as
+  // part of it). Sets Modified when the value really changes or the key is new.
   void PutString(std::string_view section, std::string_view key, std::string_view value) override;
   void UpdateFile() override { SaveIfModified(); }
 

@@ -50,7 +50,8 @@ constexpr unsigned kCleanUri = kUriBreaks | kControl;
 constexpr unsigned kBreaksComma = kBreaks | kComma;  // 2.1 categories
 
 // By version: vvNone, vv21, vv30, vv40. 2.1 cards keep their values as stored, but for the
-// commas of the comma-escaped properties and the category list.
+// commas of the comma-escaped properties and the category list; a 2.1 value that holds a line
+// break is written quoted-printable instead (see TCardWriter::EndValue).
 // clang-format off
 constexpr TValueEscapes kEscapes[4] = {
   // text  commaText    org         component   category      label        param        uri
@@ -63,22 +64,23 @@ constexpr TValueEscapes kEscapes[4] = {
 
 // The forms of lines and parameters that differ between the dialects.
 struct TLineForms {
-  std::string_view typeList;  // before the first word of a phone's type list
-  std::string_view email;     // the start of an EMAIL line
-  std::string_view geo;       // the start of a GEO line
-  char geoSeparator;          // between latitude and longitude
-  bool basicRev;              // REV as 20261207T043005Z rather than 2026-12-07T04:30:05Z
-  bool sortStringInN;         // the sort string as a parameter of N, not a line of its own
-  bool labelInAdr;            // the mailing label as a parameter of ADR, not a LABEL line
-  bool quotedPrintableNote;   // NOTE quoted-printable rather than lines joined by "\n"
+  std::string_view typeList;   // before the first word of a phone's type list
+  std::string_view email;      // the start of an EMAIL line
+  std::string_view geo;        // the start of a GEO line
+  char geoSeparator;           // between latitude and longitude
+  bool basicRev;               // REV as 20261207T043005Z rather than 2026-12-07T04:30:05Z
+  bool sortStringInN;          // the sort string as a parameter of N, not a line of its own
+  bool labelInAdr;             // the mailing label as a parameter of ADR, not a LABEL line
+  bool quotedPrintableNote;    // NOTE quoted-printable rather than lines joined by "\n"
+  bool quotedPrintableBreaks;  // a value holding CR or LF is written quoted-printable
 };
 
 // By version (vvNone, vv21, vv30, vv40).
 constexpr TLineForms kForms[4] = {
-    {";TYPE=", "EMAIL;TYPE=INTERNET", "GEO:", ';', false, false, false, false},
-    {";", "EMAIL;INTERNET", "GEO:", ';', false, false, false, true},
-    {";TYPE=", "EMAIL;TYPE=INTERNET", "GEO:", ';', false, false, false, false},
-    {";TYPE=", "EMAIL;TYPE=INTERNET", "GEO:geo:", ',', true, true, true, false},
+    {";TYPE=", "EMAIL;TYPE=INTERNET", "GEO:", ';', false, false, false, false, false},
+    {";", "EMAIL;INTERNET", "GEO:", ';', false, false, false, true, true},
+    {";TYPE=", "EMAIL;TYPE=INTERNET", "GEO:", ';', false, false, false, false, false},
+    {";TYPE=", "EMAIL;TYPE=INTERNET", "GEO:geo:", ',', true, true, true, false, false},
 };
 
 // The lines that open a card, by version: BEGIN, and VERSION but in version-less cards.
@@ -227,11 +229,14 @@ void AppendQuotedLines(std::string& out, const TvStrings& lines, unsigned esc) {
   }
 }
 
+bool HasLineBreak(std::string_view s) { return s.find_first_of("\r\n") != s.npos; }
+
 // A parameter value that cannot end its parameter or line early: in double quotes when it holds
-// ";", ":" or ",", escaped with esc; as stored when esc is 0.
+// ";", ":" or ",", escaped with esc; as stored when esc is 0, but for line breaks, which become
+// "\n" (a parameter cannot be quoted-printable).
 void AppendParamValue(std::string& out, std::string_view s, unsigned esc) {
   if (esc == 0) {
-    out += s;
+    AppendEscaped(out, s, HasLineBreak(s) ? kBreaks : 0);
     return;
   }
   const bool quote = s.find_first_of(";:,") != std::string_view::npos;
@@ -385,6 +390,11 @@ class TCardWriter {
  private:
   // "NAME:" and the escaped value on a line of its own, when the value is set.
   void Line(std::string_view name, std::string_view value, unsigned esc);
+  // Ends the parameters with ":"; returns where the value starts.
+  size_t BeginValue();
+  // Ends the line of the value written since start. Where values are written as stored, one that
+  // holds a line break is made quoted-printable so it stays on its line.
+  void EndValue(size_t start);
   // The components of N or ADR, separated by ";".
   void Components(std::initializer_list<const std::string*> components);
   void Address(const TvAddress& address);
@@ -398,8 +408,24 @@ class TCardWriter {
 
 void TCardWriter::Line(std::string_view name, std::string_view value, unsigned esc) {
   if (value.empty()) return;
-  out_ += name;
+  out_ += name.substr(0, name.size() - 1);  // the name ends in ':'
+  const size_t start = BeginValue();
   AppendEscaped(out_, value, esc);
+  EndValue(start);
+}
+
+size_t TCardWriter::BeginValue() {
+  out_ += ':';
+  return out_.size();
+}
+
+void TCardWriter::EndValue(size_t start) {
+  if (form_.quotedPrintableBreaks && out_.find_first_of("\r\n", start) != out_.npos) {
+    const std::string value = out_.substr(start);
+    out_.resize(start - 1);  // drop the ':' too
+    out_ += ";ENCODING=QUOTED-PRINTABLE:";
+    AppendQuotedBreaks(out_, value);
+  }
   EndLine(out_);
 }
 
@@ -421,11 +447,12 @@ void TCardWriter::Names() {
     out_ += ";SORT-STRING=";
     AppendParamValue(out_, c.SortString, esc_.param);
   }
-  out_ += ':';
+  size_t start = BeginValue();
   Components({&c.LastName, &c.FirstName, &c.MiddleName, &c.NamePrefix, &c.NameSuffix});
-  EndLine(out_);
+  EndValue(start);
 
-  out_ += "FN:";
+  out_ += "FN";
+  start = BeginValue();
   if (IsBlank(c.FullName)) {
     AppendEscaped(out_, c.FirstName, esc_.commaText);
     out_ += ' ';
@@ -433,7 +460,7 @@ void TCardWriter::Names() {
   } else {
     AppendEscaped(out_, c.FullName, esc_.commaText);
   }
-  EndLine(out_);
+  EndValue(start);
 
   Line("UID:", c.ID, esc_.text);
   Line("NICKNAME:", c.NickName, esc_.text);
@@ -527,10 +554,10 @@ void TCardWriter::Address(const TvAddress& address) {
     AppendEscapedLines(out_, address.MailingLabel, esc_.label);
     out_ += '"';
   }
-  out_ += ':';
+  const size_t start = BeginValue();
   Components({&address.POBox, &address.Number, &address.Street, &address.City, &address.Region,
               &address.PostCode, &address.Country});
-  EndLine(out_);
+  EndValue(start);
   if (labelled && !form_.labelInAdr) {
     out_ += "LABEL;ENCODING=QUOTED-PRINTABLE:";
     AppendQuotedLines(out_, address.MailingLabel, esc_.label);
@@ -549,9 +576,9 @@ void TCardWriter::Phones() {
     if (phone.FieldType <= ftNone) out_ += kTelFieldType[phone.FieldType];
     AppendPhoneTypeList(out_, phone.PhoneType, form_.typeList);
     out_ += PrefParamText(phone.Preferred, version_);
-    out_ += ':';
+    const size_t start = BeginValue();
     AppendEscaped(out_, phone.PhoneNumber, esc_.text);
-    EndLine(out_);
+    EndValue(start);
   }
 }
 
@@ -561,9 +588,9 @@ void TCardWriter::Emails() {
     out_ += form_.email;
     out_ += PrefParamText(email.Preferred, version_);
     out_ += FieldTypeParamText(email.EmailType, version_);
-    out_ += ':';
+    const size_t start = BeginValue();
     AppendEscaped(out_, email.EmailAddress, esc_.text);
-    EndLine(out_);
+    EndValue(start);
   }
 }
 
@@ -574,9 +601,9 @@ void TCardWriter::SocialProfiles() {
     AppendParamValue(out_, profile.Service, esc_.param);
     out_ += ";x-user=";
     AppendParamValue(out_, profile.User, esc_.param);
-    out_ += ':';
+    const size_t start = BeginValue();
     AppendEscaped(out_, profile.URI, esc_.uri);
-    EndLine(out_);
+    EndValue(start);
   }
 }
 

@@ -113,6 +113,33 @@ TEST(FastIniFile, CommentKeepsItsColumn) {
   EXPECT_EQ(f.ini.IniItems().Line(1).Value, "w ;" + std::string(254, 'c'));
 }
 
+// A value reads back as put; a kept comment must not turn into quoted text of the new value.
+TEST(FastIniFile, CommentAfterAValueWithAnOpenQuoteIsDropped) {
+  struct Case {
+    const char* stored;
+    const char* value;
+    const char* written;
+  } cases[] = {
+      {"word   ;comment", "a\"", "a\""},
+      {"word   ;comment", "\"", "\""},
+      {"word   ;comment", "x\"y\"z\"", "x\"y\"z\""},
+      {"\"q;q\" ;c", "a\"b", "a\"b"},
+      {"; only", "\"open", "\"open"},
+      {"word   ;comment", "\"a\"", "\"a\"    ;comment"},  // balanced quotes keep the comment
+      {"word   ;comment", "a\"\"b", "a\"\"b   ;comment"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.stored) + " <- " + c.value);
+    LoadedIni f(std::string("[S]\r\nk=") + c.stored + "\r\n");
+    f.ini.PutString("S", "k", c.value);
+    EXPECT_EQ(f.ini.GetString("S", "k", "-"), c.value);
+    EXPECT_EQ(f.Written(), std::string("[S]\r\nk=") + c.written + "\r\n");
+    f.ini.UpdateFile();
+    TFastIniFile reloaded(f.dir / "t.ini");
+    EXPECT_EQ(reloaded.GetString("S", "k", "-"), c.value);
+  }
+}
+
 TEST(FastIniFile, NewSectionsAndKeysGoWhereAReaderExpectsThem) {
   struct Case {
     const char* before;
@@ -133,9 +160,45 @@ TEST(FastIniFile, NewSectionsAndKeysGoWhereAReaderExpectsThem) {
     EXPECT_EQ(f.Written(), c.after);
   }
   LoadedIni f("[A]\r\nx=1\r\n");
-  f.ini.PutString("A", "new", "");  // an empty value for a new key is no change
   f.ini.PutString("", "k", "v");
+  f.ini.PutString("A", "x", "1");
   EXPECT_FALSE(f.ini.Modified());
+}
+
+// Every kind of write to a key that does not exist yet reaches the file, even one whose text is
+// empty, and writing the same value again changes nothing.
+TEST(FastIniFile, WriteToANewKeyIsSaved) {
+  using Put = void (*)(TFastIniFile&);
+  struct Case {
+    const char* name;
+    Put put;
+    const char* line;
+  } cases[] = {
+      {"empty string", [](TFastIniFile& i) { i.PutString("A", "new", ""); }, "new="},
+      {"string", [](TFastIniFile& i) { i.PutString("A", "new", "v"); }, "new=v"},
+      {"integer", [](TFastIniFile& i) { i.PutInteger("A", "new", 0); }, "new=0"},
+      {"bool", [](TFastIniFile& i) { i.PutBool("A", "new", false); }, "new=0"},
+  };
+  for (const char* before : {"", "[A]\r\nx=1\r\n", "[a]\r\n"}) {
+    for (const auto& c : cases) {
+      SCOPED_TRACE(std::string(c.name) + " into \"" + before + "\"");
+      TempDir dir;
+      const std::string file = dir / "t.ini";
+      if (*before != 0) test::WriteFile(file, before);
+      {
+        TFastIniFile ini(file);
+        c.put(ini);
+        EXPECT_TRUE(ini.Modified());
+        ini.UpdateFile();
+        c.put(ini);
+        EXPECT_FALSE(ini.Modified());
+      }
+      EXPECT_NE(test::ReadFile(file).find(std::string("\r\n") + c.line + "\r\n"),
+                std::string::npos);
+      TFastIniFile reloaded(file);
+      EXPECT_EQ(reloaded.GetString("A", "new", "missing"), std::string(c.line).substr(4));
+    }
+  }
 }
 
 TEST(FastIniFile, DamagedLinesKeepTheirMeaningWhenWrittenBack) {

@@ -264,6 +264,22 @@ TEST_F(VCardTest, LinesByVersion) {
       // Social profiles: parameters quoted where needed, the URI as it is.
       {vv30, [](C c) { Social(c, "a;b", "u\"v\r\nw", "https://x/\\y"); }, R"(X-SOCIALPROFILE;type="a;b";x-user=u'v\nw:https://x/\y)"},
       {vv21, [](C c) { Social(c, "a;b", "u\"v", "https://x/y"); }, R"(X-SOCIALPROFILE;type=a;b;x-user=u"v:https://x/y)"},
+      // 2.1 writes values as stored, but one holding a line break quoted-printable.
+      {vv21, [](C c) { c.LastName = "\nz"; }, "N;ENCODING=QUOTED-PRINTABLE:=0Az;;;;"},
+      {vv21, [](C c) { c.LastName = "\nz"; }, "FN;ENCODING=QUOTED-PRINTABLE: =0Az"},
+      {vv21, [](C c) { c.NameSuffix = "a=b\r"; }, "N;ENCODING=QUOTED-PRINTABLE:;;;;a=3Db=0D"},
+      {vv21, [](C c) { c.LastName = "a=b"; }, "N:a=b;;;;"},
+      {vv21, [](C c) { c.FullName = "Meier,\r\nAnna"; }, R"(FN;ENCODING=QUOTED-PRINTABLE:Meier\,=0D=0AAnna)"},
+      {vv21, [](C c) { c.Company = "A,B;C\nD"; }, R"(ORG;ENCODING=QUOTED-PRINTABLE:A\,B;C=0AD)"},
+      {vv21, [](C c) { c.ID = "a\rb"; }, "UID;ENCODING=QUOTED-PRINTABLE:a=0Db"},
+      {vv21, [](C c) { c.WebsiteURL = "http://x/\n?a=1"; }, "URL;WORK;ENCODING=QUOTED-PRINTABLE:http://x/=0A?a=3D1"},
+      {vv21, [](C c) { c.WebsiteURL = "http://x/?a=1"; }, "URL;WORK:http://x/?a=1"},
+      {vv21, [](C c) { c.SortString = "s\nt"; }, "SORT-STRING;ENCODING=QUOTED-PRINTABLE:s=0At"},
+      {vv21, [](C c) { Adr(c, ftHome).Street = "Hof\r\n3"; }, "ADR;HOME;ENCODING=QUOTED-PRINTABLE:;;Hof=0D=0A3;;;;"},
+      {vv21, [](C c) { Tel(c, ftHome, {ptCell}, true).PhoneNumber = "07\n11"; }, "TEL;TYPE=HOME;CELL;PREF;ENCODING=QUOTED-PRINTABLE:07=0A11"},
+      {vv21, [](C c) { Mail(c, "a\n@x", ftWork, true); }, "EMAIL;INTERNET;PREF;WORK;ENCODING=QUOTED-PRINTABLE:a=0A@x"},
+      {vv21, [](C c) { Social(c, "a\nb", "u\\v\r\nw", "x\ny"); }, R"(X-SOCIALPROFILE;type=a\nb;x-user=u\\v\nw;ENCODING=QUOTED-PRINTABLE:x=0Ay)"},
+      {vv21, [](C c) { Social(c, "a\\b", "u", "x=y"); }, R"(X-SOCIALPROFILE;type=a\b;x-user=u:x=y)"},
       // Telephone type lists in their fixed order.
       {vv30, [](C c) { Tel(c, ftWork, {ptVoice, ptCell}); }, "TEL;TYPE=WORK;TYPE=VOICE,CELL:0711"},
       {vv21, [](C c) { Tel(c, ftHome, {ptMain}); }, "TEL;TYPE=HOME;MAIN:0711"},
@@ -318,7 +334,7 @@ TEST_F(VCardTest, AwkwardValuesNeverBreakTheCard) {
       " BEGIN VERSION N FN UID NICKNAME ORG TITLE ROLE URL SOURCE TZ REV PRODID CATEGORIES NOTE"
       " SORT-STRING ADR LABEL TEL EMAIL X-SOCIALPROFILE END ";
   card.ProdID = awkward;
-  for (const TvCardVersion version : {vvNone, vv30, vv40}) {
+  for (const TvCardVersion version : {vvNone, vv21, vv30, vv40}) {
     SCOPED_TRACE(static_cast<int>(version));
     TvContact c;
     c.vCardVersion = version;
@@ -491,6 +507,33 @@ TEST_F(VCardTest, ControlCharactersAreDroppedFromEveryValue) {
     kind.set(old, card, values[0].first);
     EXPECT_NE(std::string::npos, card.BuildCardText(old).find("\x1B\x1F\td")) << kind.name;
     card.ProdID = "Parvela";
+  }
+}
+
+// A line break in a 2.1 value, even one that spells out the end of the card, stays inside its
+// line: the card keeps the lines it has without the break, and the decoded value is the stored one.
+TEST_F(VCardTest, LineBreaksIn21ValuesStayInsideTheirLine) {
+  const std::string values[] = {"\nz", "a\r\nEND:VCARD\r\nBEGIN:VCARD\r\nFN:x", "a\rb\n", "=\r"};
+  for (const ValueKind& kind : EveryValueKind()) {
+    for (const std::string& value : values) {
+      SCOPED_TRACE(testing::Message() << kind.name << " " << testing::PrintToString(value));
+      TvContact broken, plain;
+      broken.vCardVersion = plain.vCardVersion = vv21;
+      kind.set(broken, card, value);
+      const auto lines = SplitLines(card.BuildCardText(broken));
+      std::string flat = value;
+      flat.erase(
+          std::remove_if(flat.begin(), flat.end(), [](char c) { return c == '\r' || c == '\n'; }),
+          flat.end());
+      kind.set(plain, card, flat.empty() ? "-" : flat);
+      EXPECT_EQ(SplitLines(card.BuildCardText(plain)).size(), lines.size());
+      EXPECT_EQ(1, std::count(lines.begin(), lines.end(), "BEGIN:VCARD"));
+      EXPECT_EQ(1, std::count(lines.begin(), lines.end(), "END:VCARD"));
+      for (const std::string& line : lines) {
+        EXPECT_EQ(std::string::npos, line.find_first_of("\r\n")) << line;
+      }
+      card.ProdID = "Parvela";
+    }
   }
 }
 

@@ -129,7 +129,7 @@ void TCardDavDialog::Save() {
   accept();
 }
 
-void InstallCardDavMenu(TMainWindow& window, TValueRequest request) {
+void InstallCardDavMenu(TMainWindow& window, const TValueRequest& request) {
   window.setContextMenuPolicy(Qt::CustomContextMenu);
   QObject::connect(
       &window, &QWidget::customContextMenuRequested, &window, [&window, request](const QPoint& at) {

@@ -183,7 +183,7 @@ bool TCardDavSync::TakeWork() {
     op->New = !op->WasKnown;
     op->Resource = op->WasKnown ? it->second.Resource : ResourceName(RecordUid(op->Id));
     if (op->WasKnown) op->ETag = QByteArray::fromStdString(it->second.ETag);
-    StartOp(std::move(op));
+    StartOp(op);
     return true;
   }
   if (!readerDone_) {
@@ -198,7 +198,7 @@ bool TCardDavSync::TakeWork() {
   const TLedgerEntry& entry = ledger_.Entries().at(op->Id);
   op->Resource = entry.Resource;
   op->ETag = QByteArray::fromStdString(entry.ETag);
-  StartOp(std::move(op));
+  StartOp(op);
   return true;
 }
 
@@ -227,9 +227,9 @@ void TCardDavSync::StartOp(const std::shared_ptr<TOp>& op) {
   ++active_;
   ++started_;
   if (op->Delete) {
-    SendDelete(std::move(op));
+    SendDelete(op);
   } else {
-    SendPut(std::move(op));
+    SendPut(op);
   }
 }
 

@@ -47,7 +47,7 @@ void TSyncRun::Check(TDone done) {
   });
 }
 
-void TSyncRun::Start(TDone done, TCardDavSync::TProgress progress) {
+void TSyncRun::Start(TDone done, const TCardDavSync::TProgress& progress) {
   done_ = std::move(done);
   QUrl url;
   QString failure;

@@ -33,7 +33,7 @@ class TSyncRun : public QObject {
   ~TSyncRun() override;
 
   // The sync. done runs once, on this thread: ok with the summary line, or the German reason.
-  void Start(TDone done, TCardDavSync::TProgress progress = {});
+  void Start(TDone done, const TCardDavSync::TProgress& progress = {});
   // Only finds the address book (the window's "Verbindung prüfen"): done with its URL as text.
   void Check(TDone done);
 

@@ -134,7 +134,7 @@ TEST_F(AtomicFile, LeftoversOfGoneWritersAreRemovedAndNothingElse) {
   WriteFile(dir / (".x.vcf.pvtmp-" + dead), "no random part: not ours");
   WriteFile(dir / "x.vcf.tmp-AbC123", "another pattern");
   mkdir((dir / (".d.pvtmp-" + dead + "-5")).c_str(), 0700);
-  symlink("x.vcf.tmp-AbC123", (dir / (".l.pvtmp-" + dead + "-6")).c_str());
+  ASSERT_EQ(0, symlink("x.vcf.tmp-AbC123", (dir / (".l.pvtmp-" + dead + "-6")).c_str()));
   const int held = open((dir / (".y.vcf.pvtmp-" + dead + "-2")).c_str(), O_RDONLY);
   ASSERT_EQ(flock(held, LOCK_EX), 0);
 
@@ -206,9 +206,9 @@ TEST_F(AtomicFile, LinksAreFollowedAndStayLinks) {
 TEST_F(AtomicFile, WhatIsNoRegularFileIsNeverReplaced) {
   mkfifo((dir / "fifo").c_str(), 0600);
   mkdir((dir / "folder").c_str(), 0700);
-  symlink("loop2", (dir / "loop1").c_str());
-  symlink("loop1", (dir / "loop2").c_str());
-  symlink("fifo", (dir / "tofifo").c_str());
+  ASSERT_EQ(0, symlink("loop2", (dir / "loop1").c_str()));
+  ASSERT_EQ(0, symlink("loop1", (dir / "loop2").c_str()));
+  ASSERT_EQ(0, symlink("fifo", (dir / "tofifo").c_str()));
   const int sock = socket(AF_UNIX, SOCK_STREAM, 0);
   sockaddr_un addr{};
   addr.sun_family = AF_UNIX;
@@ -340,17 +340,17 @@ TEST(PrivateFolders, EveryFolderFromTheWorkFolderDownIsChecked) {
   chmod(dir.path().c_str(), 0755);
   EXPECT_TRUE(IsPrivateFolder(sub));
   mkdir((dir / "elsewhere").c_str(), 0700);
-  symlink((dir / "elsewhere").c_str(), (dir / "linked").c_str());
+  ASSERT_EQ(0, symlink((dir / "elsewhere").c_str(), (dir / "linked").c_str()));
   mkdir((dir / "linked/PVTempDir").c_str(), 0700);
   EXPECT_TRUE(IsPrivateFolder(dir / "linked/PVTempDir"));
   rename((dir / "PVTempDir").c_str(), (dir / "moved").c_str());
-  symlink((dir / "moved").c_str(), (dir / "PVTempDir").c_str());
+  ASSERT_EQ(0, symlink((dir / "moved").c_str(), (dir / "PVTempDir").c_str()));
   EXPECT_FALSE(IsPrivateFolder(sub));
   if (geteuid() == 0) {
     unlink((dir / "PVTempDir").c_str());
     rename((dir / "moved").c_str(), (dir / "PVTempDir").c_str());
     ASSERT_TRUE(IsPrivateFolder(sub));
-    chown(work.c_str(), 64001, 64001);  // PVTempDir of another user
+    ASSERT_EQ(0, chown(work.c_str(), 64001, 64001));  // PVTempDir of another user
     EXPECT_FALSE(IsPrivateFolder(sub));
   }
 }

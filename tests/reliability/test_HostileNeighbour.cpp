@@ -141,7 +141,7 @@ class HostileNeighbour : public ::testing::Test {
   std::string SharedFolder(const std::string& name, uid_t owner) {
     const std::string folder = base / name;
     mkdir(folder.c_str(), 0700);
-    chown(folder.c_str(), owner, owner);
+    EXPECT_EQ(0, chown(folder.c_str(), owner, owner));
     chmod(folder.c_str(), 01777);
     return folder;
   }
@@ -247,8 +247,12 @@ TEST_F(HostileNeighbour, ForeignOrOpenWorkFoldersAreRefused) {
     mkdir(sub.c_str(), 0700);
     const std::string settings = "[MODE]\r\nAsAnsi=0\r\n";
     WriteFile(sub + "/UserMode.INI", settings);
-    if (c.subHis) chown(sub.c_str(), uid_, gid_);
-    if (c.workHis) chown(work.c_str(), uid_, gid_);
+    if (c.subHis) {
+      EXPECT_EQ(0, chown(sub.c_str(), uid_, gid_));
+    }
+    if (c.workHis) {
+      EXPECT_EQ(0, chown(work.c_str(), uid_, gid_));
+    }
     chmod(sub.c_str(), c.subMode);
     chmod(work.c_str(), c.workMode);
     const std::string out = base / ("out" + std::to_string(n) + ".vcf");

@@ -318,7 +318,7 @@ TEST_F(UserMode, OddSettingsFilesAreLeftAlone) {
        [this](const std::string& f) {
          WriteFile(f, "[MODE]\r\nAsAnsi=1\r\n");
          WriteFile(dir / "elsewhere", "");
-         symlink((dir / "elsewhere").c_str(), (f + ".lock").c_str());
+         ASSERT_EQ(0, symlink((dir / "elsewhere").c_str(), (f + ".lock").c_str()));
        },
        S_IFREG},
   };
@@ -337,7 +337,7 @@ TEST_F(UserMode, OddSettingsFilesAreLeftAlone) {
   std::filesystem::remove_all(file());
   std::filesystem::remove(file() + ".lock");
   WriteFile(dir / "real.ini", "[MODE]\r\n");
-  symlink("real.ini", file().c_str());
+  ASSERT_EQ(0, symlink("real.ini", file().c_str()));
   WriteModeBool("AsAnsi", false);
   EXPECT_EQ(ReadFile(dir / "real.ini"), "[MODE]\r\nAsAnsi=0\r\n");
   EXPECT_TRUE(std::filesystem::is_symlink(file()));

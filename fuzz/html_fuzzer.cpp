@@ -12,6 +12,7 @@
 #include <string_view>
 
 #include "fuzz/FuzzUtil.h"
+#include "widgets/AnsiQt.h"
 #include "widgets/HTMLLayout.h"
 #include "widgets/HTMLMarkup.h"
 

@@ -266,17 +266,10 @@ void TCardDavSync::PutDone(const std::shared_ptr<TOp>& op, const TDavResult& r) 
         op->ETag = etag;
         return SendPut(op);
       }
-      Fail(QStringLiteral("Der Stand einer Karte auf dem Server ist nicht abzufragen (HTTP %1).")
-               .arg(status));
-      OpEnded();
+      EndUnknownETag(status);
     });
   }
-  if (IsFatal(r)) {
-    Fail(FailureText(r));
-  } else {
-    Reject(r);
-  }
-  OpEnded();
+  EndRefused(r);
 }
 
 void TCardDavSync::SendDelete(const std::shared_ptr<TOp>& op) {
@@ -300,16 +293,25 @@ void TCardDavSync::DeleteDone(const std::shared_ptr<TOp>& op, const TDavResult& 
     return FetchETag(op, [this, op](int status, const QByteArray& etag) {
       op->ETag = etag;
       if (status == 404 || (status >= 200 && status < 300)) return SendDelete(op);
-      Fail(QStringLiteral("Der Stand einer Karte auf dem Server ist nicht abzufragen (HTTP %1).")
-               .arg(status));
-      OpEnded();
+      EndUnknownETag(status);
     });
   }
+  EndRefused(r);
+}
+
+// A request the server refused: a fatal answer ends the run, any other leaves the card out.
+void TCardDavSync::EndRefused(const TDavResult& r) {
   if (IsFatal(r)) {
     Fail(FailureText(r));
   } else {
     Reject(r);
   }
+  OpEnded();
+}
+
+void TCardDavSync::EndUnknownETag(int status) {
+  Fail(QStringLiteral("Der Stand einer Karte auf dem Server ist nicht abzufragen (HTTP %1).")
+           .arg(status));
   OpEnded();
 }
 

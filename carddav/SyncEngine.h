@@ -74,6 +74,8 @@ class TCardDavSync : public QObject {
                  std::function<void(int status, const QByteArray& etag)> then);
   void Confirm(const TOp& op, const QByteArray& etag);
   void Reject(const TDavResult& r);
+  void EndRefused(const TDavResult& r);
+  void EndUnknownETag(int status);
   void Fail(const QString& text);
   void OpEnded();
   void SaveLedger(bool force);

@@ -34,31 +34,28 @@ bool TSyncRun::CheckUrl(QUrl& url, QString& failure) const {
   return true;
 }
 
-void TSyncRun::Check(TDone done) {
+void TSyncRun::Discover(TDone done, TDiscovery::TDone found) {
   done_ = std::move(done);
   QUrl url;
   QString failure;
   if (!CheckUrl(url, failure)) return End(false, failure);
   client_ = std::make_unique<TDavClient>(settings_.User, settings_.Password);
   discovery_ = std::make_unique<TDiscovery>(*client_);
-  discovery_->Run(url, settings_.AddressBook, [this](const QUrl& book, const QString& why) {
+  discovery_->Run(url, settings_.AddressBook, std::move(found));
+}
+
+void TSyncRun::Check(TDone done) {
+  Discover(std::move(done), [this](const QUrl& book, const QString& why) {
     book_ = book;
     End(!book.isEmpty(), book.isEmpty() ? why : book.toString(QUrl::RemoveUserInfo));
   });
 }
 
 void TSyncRun::Start(TDone done, const TCardDavSync::TProgress& progress) {
-  done_ = std::move(done);
-  QUrl url;
-  QString failure;
-  if (!CheckUrl(url, failure)) return End(false, failure);
-  client_ = std::make_unique<TDavClient>(settings_.User, settings_.Password);
-  discovery_ = std::make_unique<TDiscovery>(*client_);
-  discovery_->Run(url, settings_.AddressBook,
-                  [this, progress](const QUrl& book, const QString& why) {
-                    if (book.isEmpty()) return End(false, why);
-                    BookFound(book, progress);
-                  });
+  Discover(std::move(done), [this, progress](const QUrl& book, const QString& why) {
+    if (book.isEmpty()) return End(false, why);
+    BookFound(book, progress);
+  });
 }
 
 void TSyncRun::BookFound(const QUrl& book, TCardDavSync::TProgress progress) {

@@ -42,6 +42,8 @@ class TSyncRun : public QObject {
 
  private:
   bool CheckUrl(QUrl& url, QString& failure) const;
+  // Checks the address, then searches the address book and hands the result to found.
+  void Discover(TDone done, TDiscovery::TDone found);
   void BookFound(const QUrl& book, TCardDavSync::TProgress progress);
   void End(bool ok, const QString& text);
 

@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -14,25 +13,17 @@
 #include <sstream>
 #include <thread>
 
+#include "tests/support/Process.h"
 #include "tests/support/RadicaleServer.h"
 #include "tests/support/TempDir.h"
-
-extern char** environ;
 
 namespace pv::test {
 namespace {
 
 std::vector<std::string> Environment(const std::string& tmp, const std::string& password) {
-  std::vector<std::string> env;
-  for (char** e = environ; *e != nullptr; ++e) {
-    const std::string v = *e;
-    for (const char* drop : {"DISPLAY=", "WAYLAND_DISPLAY=", "TMPDIR=", "QT_QPA_PLATFORM=",
-                             "PV_CARDDAV_PASSWORD=", "DBUS_SESSION_BUS_ADDRESS="}) {
-      if (v.rfind(drop, 0) == 0) goto skip;
-    }
-    env.push_back(v);
-  skip:;
-  }
+  std::vector<std::string> env =
+      EnvironmentWithout({"DISPLAY=", "WAYLAND_DISPLAY=", "TMPDIR=", "QT_QPA_PLATFORM=",
+                          "PV_CARDDAV_PASSWORD=", "DBUS_SESSION_BUS_ADDRESS="});
   env.push_back("TMPDIR=" + tmp);
   if (!password.empty()) env.push_back("PV_CARDDAV_PASSWORD=" + password);
   return env;
@@ -42,29 +33,14 @@ std::vector<std::string> Environment(const std::string& tmp, const std::string& 
 
 pid_t StartSync(const std::vector<std::string>& args, const std::string& tmp,
                 const std::string& password) {
-  std::vector<std::string> env = Environment(tmp, password);
-  std::vector<char*> argv{const_cast<char*>(PV_PROGRAM)}, envp;
-  for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
-  for (auto& v : env) envp.push_back(v.data());
-  envp.push_back(nullptr);
-  const std::string out = tmp + "/stdout.txt", err = tmp + "/stderr.txt";
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  pid_t pid = -1;
-  if (posix_spawn(&pid, PV_PROGRAM, &actions, nullptr, argv.data(), envp.data()) != 0) pid = -1;
-  posix_spawn_file_actions_destroy(&actions);
-  return pid;
+  return SpawnProgram(PV_PROGRAM, args, Environment(tmp, password), tmp + "/stderr.txt",
+                      tmp + "/stdout.txt");
 }
 
 ProgramOutcome WaitSync(pid_t pid, const std::string& tmp) {
   ProgramOutcome o;
   int status = 0;
-  if (pid > 0 && waitpid(pid, &status, 0) == pid)
-    o.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  if (pid > 0 && waitpid(pid, &status, 0) == pid) o.status = ExitStatus(status);
   o.out = ReadFile(tmp + "/stdout.txt");
   o.err = ReadFile(tmp + "/stderr.txt");
   return o;

@@ -2,7 +2,6 @@
 // display and with its options, the files checked with independent vCard parsers.
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 
@@ -10,10 +9,9 @@
 #include <fstream>
 #include <regex>
 
+#include "tests/support/Process.h"
 #include "tests/support/SampleDb.h"
 #include "tests/support/TempDir.h"
-
-extern char** environ;
 
 namespace pv {
 namespace {
@@ -29,34 +27,14 @@ struct Outcome {
 
 // Runs the program with the given arguments and TMPDIR, no display; standard error captured.
 Outcome RunProgram(const std::vector<std::string>& args, const std::string& tmp) {
-  std::vector<std::string> env;
-  for (char** e = environ; *e != nullptr; ++e) {
-    const std::string v = *e;
-    if (v.rfind("DISPLAY=", 0) == 0 || v.rfind("WAYLAND_DISPLAY=", 0) == 0 ||
-        v.rfind("TMPDIR=", 0) == 0 || v.rfind("QT_QPA_PLATFORM=", 0) == 0)
-      continue;
-    env.push_back(v);
-  }
+  std::vector<std::string> env =
+      test::EnvironmentWithout({"DISPLAY=", "WAYLAND_DISPLAY=", "TMPDIR=", "QT_QPA_PLATFORM="});
   env.push_back("TMPDIR=" + tmp);
-  std::vector<char*> argv{const_cast<char*>(PV_PROGRAM)}, envp;
-  for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
-  for (auto& v : env) envp.push_back(v.data());
-  envp.push_back(nullptr);
-
   const std::string errFile = tmp + "/stderr.txt";
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 2, errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                   0600);
-  pid_t pid;
   Outcome out;
-  if (posix_spawn(&pid, PV_PROGRAM, &actions, nullptr, argv.data(), envp.data()) == 0) {
-    int status;
-    waitpid(pid, &status, 0);
-    out.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  }
-  posix_spawn_file_actions_destroy(&actions);
+  const pid_t pid = test::SpawnProgram(PV_PROGRAM, args, std::move(env), errFile);
+  int status = 0;
+  if (pid > 0 && waitpid(pid, &status, 0) == pid) out.status = test::ExitStatus(status);
   out.err = ReadFile(errFile);
   return out;
 }

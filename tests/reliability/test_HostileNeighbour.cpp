@@ -7,7 +7,6 @@
 #include <gtest/gtest.h>
 #include <pwd.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -21,10 +20,9 @@
 #include <functional>
 #include <thread>
 
+#include "tests/support/Process.h"
 #include "tests/support/SampleDb.h"
 #include "tests/support/TempDir.h"
-
-extern char** environ;
 
 namespace pv {
 namespace {
@@ -48,18 +46,9 @@ Outcome RunProgram(const char* program, const std::vector<std::string>& args,
                    const std::string& tmp, const std::string& errFile) {
   std::vector<std::string> env{"TMPDIR=" + tmp, "HOME=" + tmp, "LANG=C.UTF-8",
                                "PATH=/usr/bin:/bin"};
-  std::vector<char*> argv{const_cast<char*>(program)}, envp;
-  for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
-  for (auto& v : env) envp.push_back(v.data());
-  envp.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 2, errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                   0600);
   Outcome out;
-  pid_t pid;
-  if (posix_spawn(&pid, program, &actions, nullptr, argv.data(), envp.data()) == 0) {
+  const pid_t pid = test::SpawnProgram(program, args, std::move(env), errFile);
+  if (pid > 0) {
     const auto end = std::chrono::steady_clock::now() + kRunLimit;
     int status = 0;
     while (waitpid(pid, &status, WNOHANG) == 0) {
@@ -71,9 +60,8 @@ Outcome RunProgram(const char* program, const std::vector<std::string>& args,
       }
       std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
-    if (status != -1) out.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    if (status != -1) out.status = test::ExitStatus(status);
   }
-  posix_spawn_file_actions_destroy(&actions);
   out.err = ReadFile(errFile);
   return out;
 }

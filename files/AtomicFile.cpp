@@ -11,10 +11,12 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <mutex>
 #include <random>
+#include <string_view>
 
 #include "files/AnsiText.h"
 #include "files/Errors.h"
@@ -133,17 +135,73 @@ bool RemoveIfStale(int dirFd, const char* entry) {
   return removed;
 }
 
-int RemoveStaleIn(int dirFd) {
+// Calls visit(dirFd, name) for every entry of the folder dirFd; false when it cannot be read.
+template <class Visit>
+bool ForEachEntry(int dirFd, Visit visit) {
   const int scanFd = openat(dirFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (scanFd < 0) return 0;
+  if (scanFd < 0) return false;
   DIR* scan = fdopendir(scanFd);
   if (scan == nullptr) {
     close(scanFd);
-    return 0;
+    return false;
   }
-  int removed = 0;
-  while (const dirent* e = readdir(scan)) removed += RemoveIfStale(dirFd, e->d_name) ? 1 : 0;
+  while (const dirent* e = readdir(scan)) visit(dirfd(scan), e->d_name);
   closedir(scan);
+  return true;
+}
+
+// True when some process has the file open, or when that cannot be told. Writers of earlier
+// versions left neither a lock nor their process id, so /proc is the one place that tells; every
+// process of the file's owner is visible there.
+bool OpenInSomeProcess(const struct stat& file) {
+  const int procFd = open("/proc", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (procFd < 0) return true;
+  bool inUse = false;
+  const bool listed = ForEachEntry(procFd, [&](int procDir, const char* pid) {
+    if (inUse || pid[0] < '1' || pid[0] > '9') return;
+    const int fdDir = openat(procDir, (std::string(pid) + "/fd").c_str(),
+                             O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fdDir < 0) return;  // gone, or another user's
+    ForEachEntry(fdDir, [&](int dir, const char* fd) {
+      struct stat st;
+      if (!inUse && fd[0] != '.' && fstatat(dir, fd, &st, 0) == 0)
+        inUse = st.st_dev == file.st_dev && st.st_ino == file.st_ino;
+    });
+    close(fdDir);
+  });
+  close(procFd);
+  return inUse || !listed;
+}
+
+// Whether entry is "<base>.tmp-XXXXXX", the temporary name earlier versions gave base.
+bool IsLegacyTempName(std::string_view entry, const std::string& base) {
+  constexpr std::string_view kMark = ".tmp-";
+  constexpr size_t kRandom = 6;
+  if (base.empty() || entry.size() != base.size() + kMark.size() + kRandom ||
+      !entry.starts_with(base) || entry.substr(base.size(), kMark.size()) != kMark)
+    return false;
+  for (char c : entry.substr(base.size() + kMark.size()))
+    if (!std::isalnum(static_cast<unsigned char>(c))) return false;
+  return true;
+}
+
+// Removes entry when it is a temporary file that a writer of an earlier version left for base: a
+// regular file of this user that no process has open. True when it was removed.
+bool RemoveIfLegacy(int dirFd, const char* entry, const std::string& base) {
+  struct stat st;
+  if (!IsLegacyTempName(entry, base) || fstatat(dirFd, entry, &st, AT_SYMLINK_NOFOLLOW) != 0 ||
+      !S_ISREG(st.st_mode) || st.st_uid != geteuid() || OpenInSomeProcess(st))
+    return false;
+  return unlinkat(dirFd, entry, 0) == 0;
+}
+
+// Removes the stale temporary files in dirFd: ours of gone writers, and earlier versions' for base
+// (none when base is empty). Returns how many were removed.
+int RemoveStaleIn(int dirFd, const std::string& base = {}) {
+  int removed = 0;
+  ForEachEntry(dirFd, [&](int, const char* entry) {
+    removed += RemoveIfStale(dirFd, entry) || RemoveIfLegacy(dirFd, entry, base) ? 1 : 0;
+  });
   return removed;
 }
 
@@ -194,7 +252,7 @@ AtomicFileWriter::AtomicFileWriter(const std::string& name) : name_(name) {
   dirFd_ = open(FolderOf(target_).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (dirFd_ < 0) throw EFCreateError(CannotCreate(name_, errno));
   try {
-    RemoveStaleIn(dirFd_);
+    RemoveStaleIn(dirFd_, base_);
     OpenTemporary();
   } catch (...) {
     Discard();

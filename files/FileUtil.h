@@ -79,7 +79,9 @@ void SaveFileAtomic(const std::string& name, std::string_view data);
 // visible. Destroying it without Commit() drops the new data and keeps the old file.
 // Where the file system has no unnamed files, the data goes to a file named
 // ".<name>.pvtmp-<pid>-<random>" that stays locked while its writer lives; the next writer in that
-// folder removes such files of the user whose writer is gone (RemoveStaleTempFiles).
+// folder removes such files of the user whose writer is gone (RemoveStaleTempFiles), and the
+// "<name>.tmp-XXXXXX" files that earlier versions left for the same name when no process has them
+// open.
 class AtomicFileWriter {
  public:
   explicit AtomicFileWriter(const std::string& name);  // raises EFCreateError

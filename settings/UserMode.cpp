@@ -61,7 +61,8 @@ class FileHandle {
 };
 
 // Copies UserMode.INI of the program folder into folder when folder has none. The copy appears
-// whole or not at all; every failure is ignored.
+// whole or not at all, and under the settings lock, so that it never replaces a file another
+// process has just written; every failure is ignored.
 void CopyFromProgramFolder(const std::string& folder) {
   const std::string target = AddBackslash(folder) + SettingsFileName;
   const std::string programFolder = ProgramFolder();
@@ -69,6 +70,8 @@ void CopyFromProgramFolder(const std::string& folder) {
   const std::string source = programFolder + SettingsFileName;
   if (source == target || FileExistsSafe(target) || !FileExistsSafe(source)) return;
   try {
+    TSettingsLock lock(target);
+    if (FileExistsSafe(target)) return;
     FileHandle in(open(source.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
     struct stat st;
     if (in.get() < 0 || fstat(in.get(), &st) != 0 || !S_ISREG(st.st_mode)) return;

@@ -132,17 +132,32 @@ TEST_F(AtomicFile, LeftoversOfGoneWritersAreRemovedAndNothingElse) {
   WriteFile(dir / (".z.vcf.pvtmp-" + alive + "-3"), "writer alive");
   WriteFile(dir / ("x.vcf.pvtmp-" + dead + "-4"), "not hidden: not ours");
   WriteFile(dir / (".x.vcf.pvtmp-" + dead), "no random part: not ours");
-  WriteFile(dir / "x.vcf.tmp-AbC123", "another pattern");
+  // Earlier versions named theirs "<name>.tmp-XXXXXX" and left no lock: removed for the name
+  // being written when no process has them open.
+  WriteFile(dir / "x.vcf.tmp-AbC123", "earlier version, gone");
+  WriteFile(dir / "x.vcf.tmp-HeLd01", "earlier version, still open");
+  WriteFile(dir / "y.vcf.tmp-AbC123", "earlier version, another name");
+  WriteFile(dir / "x.vcf.tmp-AbC12", "not the pattern");
+  WriteFile(dir / "x.vcf.tmp-AbC1-3", "not the pattern");
   mkdir((dir / (".d.pvtmp-" + dead + "-5")).c_str(), 0700);
+  mkdir((dir / "x.vcf.tmp-DiR000").c_str(), 0700);
   ASSERT_EQ(0, symlink("x.vcf.tmp-AbC123", (dir / (".l.pvtmp-" + dead + "-6")).c_str()));
+  ASSERT_EQ(0, symlink("y.vcf.tmp-AbC123", (dir / "x.vcf.tmp-LiNk00").c_str()));
   const int held = open((dir / (".y.vcf.pvtmp-" + dead + "-2")).c_str(), O_RDONLY);
   ASSERT_EQ(flock(held, LOCK_EX), 0);
+  const int heldLegacy = open((dir / "x.vcf.tmp-HeLd01").c_str(), O_RDONLY);
+  ASSERT_GE(heldLegacy, 0);
 
   auto expected = Entries(dir.path());
   expected.erase(".x.vcf.pvtmp-" + dead + "-1");
+  expected.erase("x.vcf.tmp-AbC123");
   // Opening a writer in the folder cleans it.
   SaveFileAtomic(dir / "x.vcf", "new");
   expected.insert("x.vcf");
+  EXPECT_EQ(Entries(dir.path()), expected);
+  close(heldLegacy);
+  SaveFileAtomic(dir / "x.vcf", "newer");
+  expected.erase("x.vcf.tmp-HeLd01");
   EXPECT_EQ(Entries(dir.path()), expected);
   close(held);
   EXPECT_EQ(RemoveStaleTempFiles(dir.path()), 1);

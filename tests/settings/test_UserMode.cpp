@@ -141,6 +141,24 @@ TEST_F(UserMode, OldFileInTheProgramFolderIsCopiedOnce) {
   EXPECT_EQ(OpenSettingsFile()->FileName(), exe.substr(0, exe.rfind('/') + 1) + "UserMode.INI");
 }
 
+// The first copy takes the settings lock too: a file that another process writes while it waits
+// is not replaced by the old one.
+TEST_F(UserMode, FirstCopyWaitsForTheSettingsLock) {
+  TempDir program, target;
+  WriteFile(program / "UserMode.INI", "[MODE]\r\nAsAnsi=0\r\n");
+  SetProgramFolderForTests(program.path());
+  WriteFile(target / "UserMode.INI.lock", "");
+  const int holder = open((target / "UserMode.INI.lock").c_str(), O_RDWR);
+  ASSERT_EQ(flock(holder, LOCK_EX), 0);
+  std::thread copy([&] { SetSettingsFolder(target.path()); });
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  EXPECT_FALSE(std::filesystem::exists(target / "UserMode.INI"));
+  WriteFile(target / "UserMode.INI", "[MODE]\r\nAsAnsi=1\r\n");  // the other process's write
+  close(holder);
+  copy.join();
+  EXPECT_EQ(ReadFile(target / "UserMode.INI"), "[MODE]\r\nAsAnsi=1\r\n");
+}
+
 TEST_F(UserMode, FailedWriteLeavesThePreviousFileWhole) {
   WriteFile(file(), "; mine\r\n[MODE]\r\nAsAnsi=1\r\nPXOpenSaveFile.Default.SWidth=640\r\n");
   const std::string before = ReadFile(file());

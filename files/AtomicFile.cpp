@@ -47,10 +47,9 @@ std::string CannotCreate(const std::string& name, int err, const char* reason = 
 }
 
 // The injected write failure of SetWriteFailureForTests.
-struct WriteFailure {
+struct {
   std::mutex lock;
-  std::string suffix;
-  long long afterBytes = 0;
+  TWriteFailure failure;
 } gWriteFailure;
 
 std::atomic<bool> gUnnamedFiles{true};
@@ -58,9 +57,9 @@ std::atomic<bool> gUnnamedFiles{true};
 // Bytes a write to name may still make before the injected failure, or -1 for no limit.
 long long InjectedLimit(const std::string& name) {
   std::lock_guard<std::mutex> hold(gWriteFailure.lock);
-  const std::string& s = gWriteFailure.suffix;
+  const std::string& s = gWriteFailure.failure.nameSuffix;
   if (s.empty() || !name.ends_with(s)) return -1;
-  return gWriteFailure.afterBytes;
+  return gWriteFailure.failure.afterBytes;
 }
 
 std::string FolderOf(const std::string& path) {
@@ -159,8 +158,8 @@ bool OpenInSomeProcess(const struct stat& file) {
   bool inUse = false;
   const bool listed = ForEachEntry(procFd, [&](int procDir, const char* pid) {
     if (inUse || pid[0] < '1' || pid[0] > '9') return;
-    const int fdDir = openat(procDir, (std::string(pid) + "/fd").c_str(),
-                             O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int fdDir =
+        openat(procDir, (std::string(pid) + "/fd").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fdDir < 0) return;  // gone, or another user's
     ForEachEntry(fdDir, [&](int dir, const char* fd) {
       struct stat st;
@@ -365,12 +364,12 @@ void SaveFileAtomic(const std::string& name, std::string_view data) {
   writer.Commit();
 }
 
-void SetWriteFailureForTests(const std::string& nameSuffix, long long afterBytes) {
+TWriteFailure SetWriteFailureForTests(TWriteFailure failure) {
   std::lock_guard<std::mutex> hold(gWriteFailure.lock);
-  gWriteFailure.suffix = nameSuffix;
-  gWriteFailure.afterBytes = afterBytes;
+  std::swap(gWriteFailure.failure, failure);
+  return failure;
 }
 
-void SetUnnamedFilesForTests(bool allowed) { gUnnamedFiles = allowed; }
+bool SetUnnamedFilesForTests(bool allowed) { return gUnnamedFiles.exchange(allowed); }
 
 }  // namespace pv

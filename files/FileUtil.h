@@ -127,11 +127,17 @@ std::string SystemErrorText(int err);
 // Text in the locale's encoding (UTF-8 or a single-byte Latin code page) as Windows-1252.
 std::string LocaleTextToAnsi(std::string_view text);
 
-// Test hook: when set, writes through SaveFileAtomic/AtomicFileWriter whose target name ends with
-// this suffix fail with ENOSPC after the given number of bytes. Empty suffix switches it off.
-void SetWriteFailureForTests(const std::string& nameSuffix, long long afterBytes);
+// Test hook (for TScopedOverride; returns the failure it replaces): writes through
+// SaveFileAtomic/AtomicFileWriter whose target name ends with nameSuffix fail with ENOSPC after
+// afterBytes bytes. An empty suffix switches it off.
+struct TWriteFailure {
+  std::string nameSuffix;
+  long long afterBytes = 0;
+};
+TWriteFailure SetWriteFailureForTests(TWriteFailure failure);
 
-// Test hook: false makes the writers behave as on a file system without unnamed files.
-void SetUnnamedFilesForTests(bool allowed);
+// Test hook (returns the previous setting): false makes the writers behave as on a file system
+// without unnamed files.
+bool SetUnnamedFilesForTests(bool allowed);
 
 }  // namespace pv

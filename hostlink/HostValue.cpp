@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <thread>
@@ -18,6 +19,8 @@
 namespace pv {
 
 namespace {
+
+std::atomic<uint32_t> connectTimeoutMs{DefaultIPCConnectTimeoutMs};
 
 class NotReadable {};
 
@@ -95,7 +98,7 @@ std::string ReadIPCValueOnce(const std::string& command, const std::string& serv
   values.WriteBoolean(u"SYNC", true);
 
   std::string value;
-  MessageRef answer = client.ConnectAndTransact(*request, IPCConnectTimeoutMs.load());
+  MessageRef answer = client.ConnectAndTransact(*request, connectTimeoutMs.load());
   // An answer that broke off midway may hold a cut value: only a complete one is used.
   if (answer && client.Answered()) {
     value = WideToAnsi(answer->GetData().ReadWideString(u"DATA"));
@@ -122,6 +125,10 @@ std::string ReadIPCValueSync(const std::string& command, bool raise, const std::
     std::this_thread::sleep_for(std::chrono::milliseconds(IPCRetryPauseMs));
   }
   return value;
+}
+
+uint32_t SetIPCConnectTimeoutForTests(uint32_t milliseconds) {
+  return connectTimeoutMs.exchange(milliseconds);
 }
 
 }  // namespace pv

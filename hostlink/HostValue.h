@@ -3,7 +3,6 @@
 // a few quick retries, and the answer's "DATA" text.
 #pragma once
 
-#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -22,8 +21,8 @@ inline constexpr int IPCAttempts = 3;
 inline constexpr int IPCRetryPauseMs = 50;
 // Time limit for opening the pipe in each attempt.
 inline constexpr uint32_t DefaultIPCConnectTimeoutMs = 5000;
-// The limit in force; tests lower it.
-inline std::atomic<uint32_t> IPCConnectTimeoutMs{DefaultIPCConnectTimeoutMs};
+// Test hook: the connect limit in force; returns the previous one.
+uint32_t SetIPCConnectTimeoutForTests(uint32_t milliseconds);
 
 // The outcome of one attempt.
 struct TIPCResult {

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -74,7 +75,8 @@ int32_t CodeOf(int err) {
 constexpr const char* kPipePrefix = "\\\\.\\pipe\\";
 constexpr const char* kPipeFolder = "pipe";
 
-std::atomic<void (*)(size_t)> writeObserver{nullptr};
+std::atomic<TPipeWriteObserver> writeObserver{nullptr};
+std::atomic<uint32_t> transferTimeoutMs{DefaultIPCTransferTimeoutMs};
 
 // Waits until fd is ready for events, at most until the deadline. 0 when ready (or hung up: the
 // next call on fd tells), else the failure code.
@@ -164,7 +166,13 @@ bool PeerTrusted(int fd) {
 
 }  // namespace
 
-void SetPipeWriteObserverForTests(void (*observer)(size_t bytes)) { writeObserver = observer; }
+TPipeWriteObserver SetPipeWriteObserverForTests(TPipeWriteObserver observer) {
+  return writeObserver.exchange(observer);
+}
+
+uint32_t SetIPCTransferTimeoutForTests(uint32_t milliseconds) {
+  return transferTimeoutMs.exchange(milliseconds);
+}
 
 bool IsValidPipeName(std::string_view name) {
   return !name.empty() && name.find('/') == std::string_view::npos &&
@@ -321,7 +329,7 @@ MessageRef TIPCClient::Transact(IMessageData& request) {
   errorDesc_.clear();
   errorCode_ = 0;
   // One limit for the whole transfer, however the other side paces its bytes.
-  const Deadline deadline = Clock::now() + milliseconds(IPCTransferTimeoutMs.load());
+  const Deadline deadline = Clock::now() + milliseconds(transferTimeoutMs.load());
   std::vector<char> buffer(PipeChunkSize);
   if (!SendRequest(request, deadline, buffer)) return nullptr;
   // From here on the caller gets the answer object back, complete or not.

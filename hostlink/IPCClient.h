@@ -3,7 +3,6 @@
 // A pipe "\\.\pipe\NAME" is the Unix-domain stream socket <working folder>/pipe/NAME.
 #pragma once
 
-#include <atomic>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -38,12 +37,14 @@ inline constexpr int64_t MaxAnswerDataSize = int64_t{64} * 1024 * 1024;
 // after it began fails with WAIT_TIMEOUT in the step it is in, however the service paces its
 // bytes: a service that trickles or stalls cannot hold the caller longer.
 inline constexpr uint32_t DefaultIPCTransferTimeoutMs = 30000;
-// The limit in force; tests lower it.
-inline std::atomic<uint32_t> IPCTransferTimeoutMs{DefaultIPCTransferTimeoutMs};
+// Test hook: the transfer limit in force; returns the previous one.
+uint32_t SetIPCTransferTimeoutForTests(uint32_t milliseconds);
 
 // Test hook: when set, called with the byte count of every framing write of a request
-// (ID length and ID, data size, each data piece). nullptr switches it off.
-void SetPipeWriteObserverForTests(void (*observer)(size_t bytes));
+// (ID length and ID, data size, each data piece). nullptr switches it off. Returns the previous
+// observer.
+using TPipeWriteObserver = void (*)(size_t bytes);
+TPipeWriteObserver SetPipeWriteObserverForTests(TPipeWriteObserver observer);
 
 // True for a pipe name that names a socket in the pipe folder: not empty and holding no '/',
 // NUL or "..".
@@ -71,7 +72,7 @@ class TIPCClient {
   // limit gives WAIT_TIMEOUT, a peer of another user (not root) ERROR_ACCESS_DENIED.
   void Connect(uint32_t timeoutMs);
 
-  // Sends the request in full framing and reads the answer, all within IPCTransferTimeoutMs.
+  // Sends the request in full framing and reads the answer, all within the transfer limit.
   // Returns nullptr when the request did not go out in full, else the answer object, complete
   // only when Answered() is true.
   // Each failed step sets its own failure text and code. Exceptions of the message objects

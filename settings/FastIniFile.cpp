@@ -216,7 +216,9 @@ void TFileStreamEx::WriteAll(std::string_view data) {
   SaveFileAtomic(FFileName, data);
 }
 
-void TFileStreamEx::SetRetryLimitForTests(int milliseconds) { gRetryLimitMs = milliseconds; }
+int TFileStreamEx::SetRetryLimitForTests(int milliseconds) {
+  return gRetryLimitMs.exchange(milliseconds);
+}
 
 // ---------------------------------------------------------------------------------------------
 // TIniItems

@@ -41,8 +41,8 @@ class TFileStreamEx {
   // Raises EFCreateError.
   void WriteAll(std::string_view data);
 
-  // Test hook: the retry limit in milliseconds (10000 unless changed).
-  static void SetRetryLimitForTests(int milliseconds);
+  // Test hook: the retry limit in milliseconds (10000 unless changed); returns the previous one.
+  static int SetRetryLimitForTests(int milliseconds);
 
  private:
   int TryOpen();

@@ -171,7 +171,9 @@ TSettingsLock::TSettingsLock(const std::string& settingsFile) {
 
 TSettingsLock::~TSettingsLock() { close(fd_); }  // closing lets the lock go
 
-void TSettingsLock::SetWaitLimitForTests(int milliseconds) { gLockWaitMs = milliseconds; }
+int TSettingsLock::SetWaitLimitForTests(int milliseconds) {
+  return gLockWaitMs.exchange(milliseconds);
+}
 
 void SetSettingsFolder(const std::string& folder) {
   {
@@ -231,9 +233,10 @@ void WriteModeString(const std::string& key, const std::string& value, const std
             [&](TFastIniFile& ini) { ini.PutString(ModeSection, key, QuoteModeString(value)); });
 }
 
-void SetProgramFolderForTests(const std::string& folder) {
+std::string SetProgramFolderForTests(std::string folder) {
   std::lock_guard<std::mutex> hold(gState.lock);
-  gState.programFolderOverride = folder;
+  std::swap(gState.programFolderOverride, folder);
+  return folder;
 }
 
 }  // namespace pv

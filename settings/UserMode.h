@@ -27,8 +27,9 @@ class TSettingsLock {
   TSettingsLock(const TSettingsLock&) = delete;
   TSettingsLock& operator=(const TSettingsLock&) = delete;
 
-  // Test hook: how long to wait for the lock, in milliseconds (10000 unless changed).
-  static void SetWaitLimitForTests(int milliseconds);
+  // Test hook: how long to wait for the lock, in milliseconds (10000 unless changed); returns the
+  // previous limit.
+  static int SetWaitLimitForTests(int milliseconds);
 
  private:
   int fd_ = -1;
@@ -63,6 +64,7 @@ void WriteModeString(const std::string& key, const std::string& value,
                      const std::string& folder = "");
 
 // Test hook: the folder taken as the program's folder (with trailing '/'); empty for the real one.
-void SetProgramFolderForTests(const std::string& folder);
+// Returns the previous one.
+std::string SetProgramFolderForTests(std::string folder);
 
 }  // namespace pv

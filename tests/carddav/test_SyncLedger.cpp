@@ -4,6 +4,7 @@
 
 #include "carddav/SyncLedger.h"
 #include "files/FileUtil.h"
+#include "files/ScopedOverride.h"
 #include "tests/support/TempDir.h"
 
 namespace pv::carddav {
@@ -90,9 +91,10 @@ TEST(SyncLedger, MissingFileIsEmptyAndAFailedSaveKeepsTheOldFile) {
   ledger.Save();
   const std::string before = ReadFile(path);
   ledger.Entries()[2] = {"s", "r2", "e2"};
-  SetWriteFailureForTests("l.txt", 10);
-  EXPECT_ANY_THROW(ledger.Save());
-  SetWriteFailureForTests("", 0);
+  {
+    TScopedOverride failure(SetWriteFailureForTests, TWriteFailure{"l.txt", 10});
+    EXPECT_ANY_THROW(ledger.Save());
+  }
   EXPECT_EQ(ReadFile(path), before);
 }
 

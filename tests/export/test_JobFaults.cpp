@@ -9,6 +9,7 @@
 #include <set>
 
 #include "files/FileUtil.h"
+#include "files/ScopedOverride.h"
 #include "tests/export/JobFixture.h"
 
 namespace pv {
@@ -49,7 +50,6 @@ class LargeOutputTest : public JobTest {
     EXPECT_GT(fullSize, 20 * static_cast<long long>(chunk));
     unlink((dir / "probe.vcf").c_str());
   }
-  void TearDown() override { SetWriteFailureForTests("", 0); }
   long long fullSize = 0;
 };
 
@@ -78,10 +78,12 @@ TEST_F(LargeOutputTest, EveryOutputFailureGivesTheMessageAndKeepsTheOldFiles) {
       WriteFile(Out(), oldFile);
       WriteFile(Ledger(), oldLedger);
       const std::set<std::string> before = Entries(dir.path());
-      SetWriteFailureForTests(c.failAfter >= 0 ? "pv.vcf" : "", c.failAfter);
       const size_t posted = receiver.Count();
-      const TResultCell r = Run(onlyChanges, false, "-", dir / c.out);
-      SetWriteFailureForTests("", 0);
+      const TResultCell r = [&] {
+        TScopedOverride failure(SetWriteFailureForTests,
+                                TWriteFailure{c.failAfter >= 0 ? "pv.vcf" : "", c.failAfter});
+        return Run(onlyChanges, false, "-", dir / c.out);
+      }();
       EXPECT_EQ(receiver.Count(), posted + 1);
       EXPECT_FALSE(r.Ok);
       EXPECT_NE(r.Text.find("kann nicht erstellt werden"), std::string::npos) << r.Text;
@@ -135,9 +137,10 @@ TEST_F(JobTest, ThePoolSwallowsAForeignExceptionAndGoesOnServing) {
 TEST_F(JobTest, AFailedLedgerSaveInAFullExportKeepsTheOldLedger) {
   MakeDatabase(dir.path(), {Row(1, "a@muster.de"), Row(2, "b@muster.de")}, true);
   WriteFile(Ledger(), "\"1\",\"old\"\r\n");
-  SetWriteFailureForTests("calc.txt", 5);
-  const TResultCell r = Run(false);
-  SetWriteFailureForTests("", 0);
+  const TResultCell r = [&] {
+    TScopedOverride failure(SetWriteFailureForTests, TWriteFailure{"calc.txt", 5});
+    return Run(false);
+  }();
   EXPECT_TRUE(r.Ok) << r.Text;  // the cards are written; the ledger is only a memory
   EXPECT_EQ(ReadFile(Ledger()), "\"1\",\"old\"\r\n");
   EXPECT_EQ(Entries(dir / "vCard.Export"), std::set<std::string>{"calc.txt"});

@@ -6,6 +6,7 @@
 
 #include "export/PVAdressJob.h"
 #include "files/FileUtil.h"
+#include "files/ScopedOverride.h"
 #include "tests/support/TempDir.h"
 
 namespace pv {
@@ -120,12 +121,11 @@ TEST(Ledger, AFailedSaveKeepsThePreviousLedgerWhole) {
   TempDir dir;
   const std::string path = dir / "calc.txt";
   WriteFile(path, "\"1\",\"old\"\r\n");
-  SetWriteFailureForTests("calc.txt", 5);
+  TScopedOverride failure(SetWriteFailureForTests, TWriteFailure{"calc.txt", 5});
   LedgerJob l(path);
   l.job.ContactChanged(1, "new");
   l.job.ContactChanged(2, "new");
   l.job.SaveLedger();
-  SetWriteFailureForTests("", 0);
   EXPECT_EQ(ReadFile(path), "\"1\",\"old\"\r\n");
 }
 

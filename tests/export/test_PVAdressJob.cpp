@@ -10,6 +10,7 @@
 
 #include "export/PVAdressJob.h"
 #include "files/FileUtil.h"
+#include "files/ScopedOverride.h"
 #include "tests/export/JobFixture.h"
 #include "tests/support/SampleDb.h"
 #include "tests/support/TempDir.h"
@@ -107,6 +108,7 @@ TEST_F(JobTest, BadInputGivesAMessageAndChangesNothing) {
     std::function<std::string(TempDir&)> prepare;  // returns the database folder
     std::string out;                               // "-": the normal output file
     const char* expected;                          // part of the message
+    TWriteFailure failure = {};                    // injected while the case runs
   } cases[] = {
       {"folder missing", [](TempDir& d) { return d / "nowhere"; }, "-", "nowhere"},
       {"folder empty",
@@ -166,15 +168,17 @@ TEST_F(JobTest, BadInputGivesAMessageAndChangesNothing) {
       {"disk full",
        [](TempDir& d) {
          MakeDatabase(d.path(), {Row(1, "a@muster.de")}, true);
-         SetWriteFailureForTests("pv.vcf", 100);
          return d.path();
        },
-       "-", "kann nicht erstellt werden"},
+       "-",
+       "kann nicht erstellt werden",
+       {"pv.vcf", 100}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     TempDir d;
     const std::string db = c.prepare(d);
+    TScopedOverride failure(SetWriteFailureForTests, c.failure);
     mkdir((d / "vCard.Export").c_str(), 0700);
     WriteFile(d / "vCard.Export/calc.txt", ledgerBefore);
     WriteFile(d / "pv.vcf", before);
@@ -187,7 +191,6 @@ TEST_F(JobTest, BadInputGivesAMessageAndChangesNothing) {
       EXPECT_EQ(ReadFile(d / "pv.vcf"), before);
       EXPECT_EQ(ReadFile(d / "vCard.Export/calc.txt"), ledgerBefore);
     }
-    SetWriteFailureForTests("", 0);
   }
 }
 

@@ -19,6 +19,7 @@
 #include "files/Errors.h"
 #include "files/FileUtil.h"
 #include "files/Folders.h"
+#include "files/ScopedOverride.h"
 #include "tests/support/TempDir.h"
 
 namespace pv {
@@ -61,17 +62,13 @@ pid_t DeadPid() {
 
 class AtomicFile : public ::testing::Test {
  protected:
-  void TearDown() override {
-    SetUnnamedFilesForTests(true);
-    SetWriteFailureForTests("", 0);
-  }
   TempDir dir;
 };
 
 TEST_F(AtomicFile, NewFilesGetTheUmaskAndReplacedFilesKeepTheirMode) {
   for (bool unnamed : {true, false}) {
     SCOPED_TRACE(unnamed ? "unnamed" : "named");
-    SetUnnamedFilesForTests(unnamed);
+    TScopedOverride files(SetUnnamedFilesForTests, unnamed);
     const std::string name = dir / (unnamed ? "a.vcf" : "b.vcf");
     const mode_t oldMask = umask(027);
     SaveFileAtomic(name, "first");
@@ -105,7 +102,7 @@ TEST_F(AtomicFile, NothingIsVisibleInTheFolderUntilCommit) {
 }
 
 TEST_F(AtomicFile, NamedTemporaryFilesAreRemovedOnFailureAndAbandon) {
-  SetUnnamedFilesForTests(false);
+  TScopedOverride files(SetUnnamedFilesForTests, false);
   const std::string name = dir / "out.vcf";
   WriteFile(name, "old");
   {
@@ -118,7 +115,7 @@ TEST_F(AtomicFile, NamedTemporaryFilesAreRemovedOnFailureAndAbandon) {
     // A live writer's file is never taken for stale.
     EXPECT_EQ(RemoveStaleTempFiles(dir.path()), 0);
   }
-  SetWriteFailureForTests("out.vcf", 2);
+  TScopedOverride failure(SetWriteFailureForTests, TWriteFailure{"out.vcf", 2});
   EXPECT_NE(SaveError(name, "too long"), "");
   EXPECT_EQ(Entries(dir.path()), std::set<std::string>{"out.vcf"});
   EXPECT_EQ(ReadFile(name), "old");
@@ -167,7 +164,7 @@ TEST_F(AtomicFile, LeftoversOfGoneWritersAreRemovedAndNothingElse) {
 TEST_F(AtomicFile, KilledWriterLeavesTheOldFileAndTheNextWriterCleansUp) {
   for (bool unnamed : {true, false}) {
     SCOPED_TRACE(unnamed ? "unnamed" : "named");
-    SetUnnamedFilesForTests(unnamed);
+    TScopedOverride files(SetUnnamedFilesForTests, unnamed);
     const std::string name = dir / "out.vcf";
     WriteFile(name, "old");
     int ready[2];

@@ -8,6 +8,7 @@
 #include "files/Errors.h"
 #include "files/FileUtil.h"
 #include "files/Folders.h"
+#include "files/ScopedOverride.h"
 #include "tests/support/TempDir.h"
 
 namespace pv {
@@ -115,14 +116,15 @@ TEST(FileUtil, FailedWritesLeaveTheOldFileWholeAndNoTemporaryFile) {
   TempDir dir;
   const std::string name = dir / "out.vcf";
   WriteFile(name, "old contents");
-  SetWriteFailureForTests("out.vcf", 3);
-  try {
-    SaveFileAtomic(name, "new contents that do not fit");
-    ADD_FAILURE() << "no error";
-  } catch (const EFCreateError& e) {
-    EXPECT_NE(std::string(e.what()).find("kann nicht erstellt werden"), std::string::npos);
+  {
+    TScopedOverride failure(SetWriteFailureForTests, TWriteFailure{"out.vcf", 3});
+    try {
+      SaveFileAtomic(name, "new contents that do not fit");
+      ADD_FAILURE() << "no error";
+    } catch (const EFCreateError& e) {
+      EXPECT_NE(std::string(e.what()).find("kann nicht erstellt werden"), std::string::npos);
+    }
   }
-  SetWriteFailureForTests("", 0);
   EXPECT_EQ(ReadFile(name), "old contents");
   EXPECT_THROW(SaveFileAtomic(dir.path(), "x"), EFCreateError);            // a folder
   EXPECT_THROW(SaveFileAtomic(dir / "no/such/file", "x"), EFCreateError);  // missing folder

@@ -39,13 +39,9 @@ void LinkTest::SetUp() {
   hadTmp_ = old != nullptr;
   if (old) oldTmp_ = old;
   setenv("TMPDIR", tmp_.path().c_str(), 1);
-  oldConnect_ = IPCConnectTimeoutMs.exchange(1000);
-  oldTransfer_ = IPCTransferTimeoutMs.exchange(1000);
 }
 
 void LinkTest::TearDown() {
-  IPCConnectTimeoutMs = oldConnect_;
-  IPCTransferTimeoutMs = oldTransfer_;
   if (hadTmp_) {
     setenv("TMPDIR", oldTmp_.c_str(), 1);
   } else {

@@ -9,6 +9,9 @@
 #include <string>
 #include <thread>
 
+#include "files/ScopedOverride.h"
+#include "hostlink/HostValue.h"
+#include "hostlink/IPCClient.h"
 #include "tests/support/TempDir.h"
 
 namespace pv::test {
@@ -17,6 +20,9 @@ namespace pv::test {
 std::string Le64(int64_t v);
 // An answer in the pipe framing: ID length, ID, data size, data.
 std::string Frame(const std::string& id, const std::string& data);
+
+// The connect and transfer limits while a LinkTest runs.
+inline constexpr uint32_t kLinkTestTimeoutMs = 1000;
 
 // Points $TMPDIR at a fresh private folder for the test and lowers the connect and transfer
 // limits; both are put back afterwards.
@@ -32,8 +38,8 @@ class LinkTest : public ::testing::Test {
  private:
   std::string oldTmp_;
   bool hadTmp_ = false;
-  uint32_t oldConnect_ = 0;
-  uint32_t oldTransfer_ = 0;
+  TScopedOverride<uint32_t> connect_{SetIPCConnectTimeoutForTests, kLinkTestTimeoutMs};
+  TScopedOverride<uint32_t> transfer_{SetIPCTransferTimeoutForTests, kLinkTestTimeoutMs};
 };
 
 // Listens on the pipe name in the current working folder and runs serve on the first client's

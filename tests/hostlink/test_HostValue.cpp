@@ -164,7 +164,7 @@ TEST_F(HostValueTest, RequestBytesOnTheWire) {
 }
 
 TEST_F(HostValueTest, BusyServicePastTheLimit) {
-  IPCConnectTimeoutMs = 200;
+  TScopedOverride connect(SetIPCConnectTimeoutForTests, 200u);
   ExchangeService service(Serving({"--busy"}));
   ASSERT_TRUE(service.Running());
   const auto start = Clock::now();
@@ -174,7 +174,7 @@ TEST_F(HostValueTest, BusyServicePastTheLimit) {
 }
 
 TEST_F(HostValueTest, MisbehavingService) {
-  IPCTransferTimeoutMs = 300;
+  TScopedOverride transfer(SetIPCTransferTimeoutForTests, 300u);
   struct Row {
     std::vector<std::string> switches;
     bool answered;

@@ -113,7 +113,7 @@ std::string OneAttempt(const std::string& server) {
   client.SetServerName(server);
   MessageRef request = TMessageData::Create();
   request->GetData().WriteWideString(u"COMMAND", u"DBPATH");
-  MessageRef answer = client.ConnectAndTransact(*request, IPCConnectTimeoutMs);
+  MessageRef answer = client.ConnectAndTransact(*request, kLinkTestTimeoutMs);
   std::string value;
   if (answer && client.Answered()) value = WideToAnsi(answer->GetData().ReadWideString(u"DATA"));
   return std::to_string(client.Answered()) + "|" + client.ErrorDesc() + "|" +
@@ -153,7 +153,7 @@ TEST_F(HostileServiceTest, MisbehavingServiceNeverHoldsTheClientPastTheLimit) {
     SCOPED_TRACE(trace);
     ExchangeService service(Serving(row.switches));
     ASSERT_TRUE(service.Running());
-    IPCTransferTimeoutMs = static_cast<uint32_t>(row.limitMs);
+    TScopedOverride transfer(SetIPCTransferTimeoutForTests, static_cast<uint32_t>(row.limitMs));
     const ChildReport r = RunInChild([&] { return OneAttempt(service.PipeName()); });
     ASSERT_TRUE(r.finished) << "the client hung";
     EXPECT_EQ(row.outcome, r.text.substr(0, r.text.rfind('|')));
@@ -165,7 +165,7 @@ TEST_F(HostileServiceTest, MisbehavingServiceNeverHoldsTheClientPastTheLimit) {
 }
 
 TEST_F(HostileServiceTest, WholeRequestWithRetriesEndsWithinThreeLimits) {
-  IPCTransferTimeoutMs = 500;
+  TScopedOverride transfer(SetIPCTransferTimeoutForTests, 500u);
   ExchangeService service(Serving({"--trickle", "200"}));
   ASSERT_TRUE(service.Running());
   const ChildReport r = RunInChild([] { return ReadIPCValueSync("DBPATH"); });

@@ -85,7 +85,7 @@ TEST_F(IPCClientTest, DataGoesOutInPiecesOfAtMost64KiB) {
       {65537, {8 + 3, 8, 65536, 1}},
       {200000, {8 + 3, 8, 65536, 65536, 65536, 3392}},
   };
-  SetPipeWriteObserverForTests(RecordWrite);
+  TScopedOverride observer(SetPipeWriteObserverForTests, &RecordWrite);
   for (const Row& row : rows) {
     SCOPED_TRACE(row.dataSize);
     writes.clear();
@@ -111,7 +111,6 @@ TEST_F(IPCClientTest, DataGoesOutInPiecesOfAtMost64KiB) {
     const TMemoryStream& s = request->GetData().Stream();
     EXPECT_EQ(Frame("req", std::string(s.Memory(), static_cast<size_t>(s.Size()))), received);
   }
-  SetPipeWriteObserverForTests(nullptr);
 }
 
 TEST_F(IPCClientTest, AnswerInSeveralPiecesIsReassembledAndRewound) {
@@ -257,7 +256,7 @@ TEST_F(IPCClientTest, PeerClosingEarlyFailsThatStep) {
 }
 
 TEST_F(IPCClientTest, PeerStallingFailsThatStepAfterTheTransferLimit) {
-  IPCTransferTimeoutMs = 200;
+  TScopedOverride transfer(SetIPCTransferTimeoutForTests, 200u);
   for (const BrokenAnswer& row : kBrokenAnswers) {
     SCOPED_TRACE(row.what);
     std::string tail;
@@ -281,7 +280,7 @@ TEST_F(IPCClientTest, PeerStallingFailsThatStepAfterTheTransferLimit) {
 
 TEST_F(IPCClientTest, PeerTricklingFailsOnceTheWholeTransferPassesTheLimit) {
   // Every byte comes well within the limit, but the whole answer would take far longer.
-  IPCTransferTimeoutMs = 300;
+  TScopedOverride transfer(SetIPCTransferTimeoutForTests, 300u);
   const std::string answer = Frame("", std::string(64, 'x'));
   struct Row {
     const char* what;
@@ -370,7 +369,7 @@ TEST_F(IPCClientTest, PeerThatStopsReadingFailsTheChunkWrite) {
     bool closes;
     int32_t code;
   } rows[] = {{"closes", true, ERROR_NO_DATA}, {"stalls", false, WAIT_TIMEOUT}};
-  IPCTransferTimeoutMs = 200;
+  TScopedOverride transfer(SetIPCTransferTimeoutForTests, 200u);
   for (const Row& row : rows) {
     SCOPED_TRACE(row.what);
     std::atomic<bool> clientDone{false};

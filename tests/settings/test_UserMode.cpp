@@ -8,10 +8,12 @@
 #include <chrono>
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <random>
 #include <thread>
 
 #include "files/FileUtil.h"
+#include "files/ScopedOverride.h"
 #include "settings/UserMode.h"
 #include "tests/settings/PlainIni.h"
 #include "tests/support/TempDir.h"
@@ -26,13 +28,7 @@ using test::WriteFile;
 class UserMode : public ::testing::Test {
  protected:
   void SetUp() override { SetSettingsFolder(dir.path() + "/"); }
-  void TearDown() override {
-    SetSettingsFolder("");
-    SetProgramFolderForTests("");
-    SetWriteFailureForTests("", 0);
-    TFileStreamEx::SetRetryLimitForTests(10000);
-    TSettingsLock::SetWaitLimitForTests(10000);
-  }
+  void TearDown() override { SetSettingsFolder(""); }
   std::string file() const { return dir / "UserMode.INI"; }
   // The entries of the folder besides the settings lock file (which writes leave, by design).
   static int Entries(const std::string& path) {
@@ -117,7 +113,8 @@ TEST_F(UserMode, OldFileInTheProgramFolderIsCopiedOnce) {
   std::string old = "[MODE]\r\nAsAnsi=0\r\n;";
   for (int i = 0; i < 70000; ++i) old += static_cast<char>(1 + i % 255);  // more than one block
   WriteFile(program / "UserMode.INI", old);
-  SetProgramFolderForTests(program.path());
+  std::optional<TScopedOverride<std::string>> programFolder;
+  programFolder.emplace(SetProgramFolderForTests, program.path());
 
   SetSettingsFolder(target.path());  // without the trailing delimiter
   EXPECT_EQ(ReadFile(target / "UserMode.INI"), old);
@@ -130,13 +127,15 @@ TEST_F(UserMode, OldFileInTheProgramFolderIsCopiedOnce) {
   SetSettingsFolder(dir.path());
   EXPECT_TRUE(ReadModeBool("AsAnsi", false));
 
-  SetWriteFailureForTests("UserMode.INI", 100);  // a failing copy leaves nothing behind
-  SetSettingsFolder(third.path());
-  EXPECT_EQ(Entries(third.path()), 0);
+  {
+    TScopedOverride failure(SetWriteFailureForTests, TWriteFailure{"UserMode.INI", 100});
+    SetSettingsFolder(third.path());  // a failing copy leaves nothing behind
+    EXPECT_EQ(Entries(third.path()), 0);
+  }
 
   SetSettingsFolder("");  // no settings folder: the program's folder
   EXPECT_EQ(OpenSettingsFile()->FileName(), program / "UserMode.INI");
-  SetProgramFolderForTests("");
+  programFolder.reset();
   const std::string exe = std::filesystem::read_symlink("/proc/self/exe").string();
   EXPECT_EQ(OpenSettingsFile()->FileName(), exe.substr(0, exe.rfind('/') + 1) + "UserMode.INI");
 }
@@ -146,7 +145,7 @@ TEST_F(UserMode, OldFileInTheProgramFolderIsCopiedOnce) {
 TEST_F(UserMode, FirstCopyWaitsForTheSettingsLock) {
   TempDir program, target;
   WriteFile(program / "UserMode.INI", "[MODE]\r\nAsAnsi=0\r\n");
-  SetProgramFolderForTests(program.path());
+  TScopedOverride programFolder(SetProgramFolderForTests, program.path());
   WriteFile(target / "UserMode.INI.lock", "");
   const int holder = open((target / "UserMode.INI.lock").c_str(), O_RDWR);
   ASSERT_EQ(flock(holder, LOCK_EX), 0);
@@ -164,39 +163,44 @@ TEST_F(UserMode, FailedWriteLeavesThePreviousFileWhole) {
   const std::string before = ReadFile(file());
   for (long long after : {0LL, 5LL, 40LL}) {
     SCOPED_TRACE(after);
-    SetWriteFailureForTests("UserMode.INI", after);
+    TScopedOverride failure(SetWriteFailureForTests, TWriteFailure{"UserMode.INI", after});
     WriteModeBool("AsAnsi", false);
     WriteModeInteger("PXOpenSaveFile.Default.SHeigth", 480);
     EXPECT_EQ(ReadFile(file()), before);
     EXPECT_EQ(Entries(dir.path()), 1);  // no temporary file left
   }
-  SetWriteFailureForTests("", 0);
   WriteModeBool("AsAnsi", false);
   EXPECT_FALSE(ReadModeBool("AsAnsi", true));
 }
 
 TEST_F(UserMode, LockedFileIsWaitedForThenGivesUp) {
   WriteFile(file(), "[MODE]\r\nAsAnsi=0\r\n");
-  TFileStreamEx::SetRetryLimitForTests(100);
   const int holder = open(file().c_str(), O_RDONLY);  // another open file description
   ASSERT_EQ(flock(holder, LOCK_EX), 0);
-  EXPECT_TRUE(ReadModeBool("AsAnsi", true));
-  ASSERT_EQ(flock(holder, LOCK_SH), 0);  // readers may share it, writers still wait
-  EXPECT_FALSE(ReadModeBool("AsAnsi", true));
-  try {
-    TFileStreamEx stream(file(), TFileStreamEx::fmCreate);
-    ADD_FAILURE() << "locked exclusively";
-  } catch (const EFCreateError& e) {
-    EXPECT_EQ(e.Message(), "Datei " + file() + " kann nicht erstellt werden");
+  {
+    TScopedOverride retry(TFileStreamEx::SetRetryLimitForTests, 100);
+    EXPECT_TRUE(ReadModeBool("AsAnsi", true));
+    ASSERT_EQ(flock(holder, LOCK_SH), 0);  // readers may share it, writers still wait
+    EXPECT_FALSE(ReadModeBool("AsAnsi", true));
+    try {
+      TFileStreamEx stream(file(), TFileStreamEx::fmCreate);
+      ADD_FAILURE() << "locked exclusively";
+    } catch (const EFCreateError& e) {
+      EXPECT_EQ(e.Message(), "Datei " + file() + " kann nicht erstellt werden");
+    }
   }
-  TFileStreamEx::SetRetryLimitForTests(300);
-  auto start = std::chrono::steady_clock::now();
-  WriteModeInteger("n", 1);
-  // One wait for the lock: the failed save is not tried again when the object goes.
-  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(580));
-  EXPECT_EQ(ReadFile(file()), "[MODE]\r\nAsAnsi=0\r\n");
-
-  TFileStreamEx::SetRetryLimitForTests(5000);  // released while we wait: the write goes through
+  {
+    // One wait for the lock: the failed save is not tried again when the object goes (two waits
+    // would take at least twice the limit).
+    constexpr int kLimitMs = 1000;
+    TScopedOverride retry(TFileStreamEx::SetRetryLimitForTests, kLimitMs);
+    const auto start = std::chrono::steady_clock::now();
+    WriteModeInteger("n", 1);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(2 * kLimitMs));
+    EXPECT_EQ(ReadFile(file()), "[MODE]\r\nAsAnsi=0\r\n");
+  }
+  // Released while we wait: the write goes through.
+  TScopedOverride retry(TFileStreamEx::SetRetryLimitForTests, 5000);
   std::thread release([holder] {
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     close(holder);
@@ -306,13 +310,14 @@ TEST_F(UserMode, TwoProcessesWritingDifferentKeysLoseNothing) {
 TEST_F(UserMode, WritersWaitForTheSettingsLock) {
   WriteModeInteger("n", 1);
   const std::string before = ReadFile(file());
-  TSettingsLock::SetWaitLimitForTests(100);
   const int holder = open((file() + ".lock").c_str(), O_RDWR);  // as another process would
   ASSERT_EQ(flock(holder, LOCK_EX), 0);
-  WriteModeInteger("n", 2);  // gives up: dropped, the file untouched
-  EXPECT_EQ(ReadFile(file()), before);
-  EXPECT_EQ(ReadModeInteger("n", 0), 1);  // reading needs no lock
-  TSettingsLock::SetWaitLimitForTests(5000);
+  {
+    TScopedOverride wait(TSettingsLock::SetWaitLimitForTests, 100);
+    WriteModeInteger("n", 2);  // gives up: dropped, the file untouched
+    EXPECT_EQ(ReadFile(file()), before);
+    EXPECT_EQ(ReadModeInteger("n", 0), 1);  // reading needs no lock
+  }
   std::thread release([holder] {
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     close(holder);

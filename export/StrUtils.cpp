@@ -171,17 +171,6 @@ std::string EscapeMarkup(std::string_view text) {
   return out;
 }
 
-std::uint32_t ElfHash(std::string_view text) {
-  std::uint32_t h = 0;
-  for (unsigned char c : text) {
-    h = (h << 4) + c;
-    const std::uint32_t g = h & 0xF0000000u;
-    if (g != 0) h ^= g >> 24;
-    h &= 0x0FFFFFFFu;
-  }
-  return h;
-}
-
 std::string NewGuidText() {
   unsigned char bytes[16];
   RandomBytes(bytes, sizeof bytes);

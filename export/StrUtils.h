@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+#include "files/ElfHash.h"
+
 namespace pv {
 
 // Cuts text at every occurrence of sep, left to right. Empty text gives no pieces; neighbouring
@@ -57,9 +59,6 @@ std::string ThousandsSeparator(const char* localeSep);
 // text made safe inside the mini-HTML markup of the result and message texts: "&" becomes
 // "&amp;" and "<" becomes "&lt;", so that the text shows as written.
 std::string EscapeMarkup(std::string_view text);
-
-// The PJW hash of ELF symbol tables over the bytes of text; the result lies in 0 .. 2^28 - 1.
-std::uint32_t ElfHash(std::string_view text);
 
 // A new version-4 GUID from the system's random source, in the standard upper-case text form
 // without braces: "XXXXXXXX-XXXX-4XXX-YXXX-XXXXXXXXXXXX" (36 characters).

@@ -37,13 +37,9 @@ constexpr const char* kForeignLink =
 // "Datei <name> kann nicht erstellt werden (<reason>)": the reason is the given text, else the
 // system's text for err; no brackets when there is neither.
 std::string CannotCreate(const std::string& name, int err, const char* reason = nullptr) {
-  std::string msg = "Datei " + Utf8ToAnsi(name) + " kann nicht erstellt werden";
-  if (reason != nullptr) {
-    msg.append(" (").append(reason).append(")");
-  } else if (err != 0) {
-    msg.append(" (").append(SystemErrorText(err)).append(")");
-  }
-  return msg;
+  if (reason == nullptr && err != 0)
+    return FileFailureText(TFileAction::Create, name, SystemErrorText(err));
+  return FileFailureText(TFileAction::Create, name, reason == nullptr ? "" : reason);
 }
 
 // The injected write failure of SetWriteFailureForTests.

@@ -4,6 +4,7 @@
 
 #include <stdexcept>
 #include <string>
+#include <string_view>
 
 namespace pv {
 
@@ -27,5 +28,14 @@ class EFCreateError : public Exception {
  public:
   using Exception::Exception;
 };
+
+// What could not be done to a file, for FileFailureText.
+enum class TFileAction { Open, Create };
+
+// The one text for a file that cannot be opened or created: "Datei <name> kann nicht geöffnet
+// werden" or "Datei <name> kann nicht erstellt werden", followed by " (<reason>)" when a reason is
+// given. The name, a path of the file system (UTF-8), appears as Windows-1252 text.
+std::string FileFailureText(TFileAction action, const std::string& name,
+                            std::string_view reason = {});
 
 }  // namespace pv

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <thread>
@@ -89,29 +90,30 @@ bool DeleteFileRetry(const std::string& name) {
   return false;
 }
 
-std::string ReadWholeFile(const std::string& name) {
-  const int fd = open(name.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0)
-    throw EFCreateError("Datei " + name +
-                        " kann nicht ge\xF6"
-                        "ffnet werden");
-  std::string data;
+bool ReadToEnd(int fd, std::string& data, size_t limit) {
   struct stat st;
-  if (fstat(fd, &st) == 0 && st.st_size > 0) data.reserve(static_cast<size_t>(st.st_size));
-  char buf[65536];
-  for (;;) {
-    const ssize_t n = read(fd, buf, sizeof buf);
+  if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0)
+    data.reserve(data.size() + std::min(static_cast<size_t>(st.st_size), limit));
+  char buffer[65536];
+  for (size_t got = 0; got < limit;) {
+    const ssize_t n = read(fd, buffer, std::min(sizeof buffer, limit - got));
     if (n == 0) break;
     if (n < 0) {
       if (errno == EINTR) continue;
-      close(fd);
-      throw EFCreateError("Datei " + name +
-                          " kann nicht ge\xF6"
-                          "ffnet werden");
+      return false;
     }
-    data.append(buf, static_cast<size_t>(n));
+    data.append(buffer, static_cast<size_t>(n));
+    got += static_cast<size_t>(n);
   }
-  close(fd);
+  return true;
+}
+
+std::string ReadWholeFile(const std::string& name) {
+  const int fd = open(name.c_str(), O_RDONLY | O_CLOEXEC);
+  std::string data;
+  const bool read = fd >= 0 && ReadToEnd(fd, data);
+  if (fd >= 0) close(fd);
+  if (!read) throw EFCreateError(FileFailureText(TFileAction::Open, name));
   return data;
 }
 

@@ -3,6 +3,8 @@
 // Paths are 8-bit strings; the delimiter is the native '/'.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -64,6 +66,10 @@ void ForEachLine(std::string_view text, Fn fn) {
 
 // The lines of a text, as ForEachLine finds them.
 std::vector<std::string> SplitLines(std::string_view text);
+
+// Appends what fd holds from its position to its end, but at most limit bytes, to data. False
+// with errno set when a read fails; data then keeps what came before the failure.
+bool ReadToEnd(int fd, std::string& data, size_t limit = SIZE_MAX);
 
 // The whole file, or raises EFCreateError "Datei %s kann nicht geöffnet werden".
 std::string ReadWholeFile(const std::string& name);

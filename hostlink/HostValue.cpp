@@ -39,20 +39,10 @@ std::string ReadOwnFileHead(const std::string& name, size_t limit) {
     close(fd);
     return "";
   }
-  std::string head(limit, '\0');
-  size_t got = 0;
-  while (got < limit) {
-    const ssize_t n = read(fd, head.data() + got, limit - got);
-    if (n == 0) break;
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      close(fd);
-      throw NotReadable{};
-    }
-    got += static_cast<size_t>(n);
-  }
+  std::string head;
+  const bool read = ReadToEnd(fd, head, limit);
   close(fd);
-  head.resize(got);
+  if (!read) throw NotReadable{};
   return head;
 }
 
@@ -75,9 +65,7 @@ std::string GetIPCServerName() {
       return std::string(first);
     } catch (const NotReadable&) {
       if (attempt >= RetryAttempts) {
-        throw EFCreateError("Datei " + file +
-                            " kann nicht ge\xF6"
-                            "ffnet werden");
+        throw EFCreateError(FileFailureText(TFileAction::Open, file));
       }
       std::this_thread::sleep_for(std::chrono::milliseconds(RetryPauseMs));
     }

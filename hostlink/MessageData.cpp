@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "files/AnsiText.h"
+#include "files/ElfHash.h"
 #include "files/Errors.h"
 
 namespace pv {
@@ -93,18 +94,7 @@ TStringHash::TStringHash(uint32_t size) : buckets_(std::max<uint32_t>(size, 1)) 
 
 TStringHash::~TStringHash() { RemoveAll(); }
 
-uint32_t TStringHash::HashKey(std::string_view key) const {
-  uint32_t h = 0;
-  for (unsigned char c : key) {
-    h = (h << 4) + c;
-    const uint32_t top = h & 0xF0000000u;
-    if (top != 0) {
-      h ^= top >> 24;
-      h &= ~top;
-    }
-  }
-  return h;
-}
+uint32_t TStringHash::HashKey(std::string_view key) const { return ElfHash(key); }
 
 void TStringHash::Insert(std::string_view key, int32_t value) {
   auto& head = buckets_[HashKey(key) % buckets_.size()];

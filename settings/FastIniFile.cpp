@@ -1,17 +1,8 @@
 #include "settings/FastIniFile.h"
 
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <atomic>
 #include <bit>
 #include <cassert>
-#include <cerrno>
-#include <chrono>
-#include <thread>
 
 #include "files/AnsiText.h"
 #include "files/FileUtil.h"
@@ -19,22 +10,11 @@
 namespace pv {
 namespace {
 
-// Failure texts; "%s" is the file name.
-constexpr const char* kOpenFailure =
-    "Datei %s kann nicht ge\xF6"
-    "ffnet werden";
-constexpr const char* kCreateFailure = "Datei %s kann nicht erstellt werden";
+// Failure texts; "%s" is the inserted text.
 constexpr const char* kIndexFailure =
     "Der Index der Liste \xFC"
     "berschreitet das Maximum (%d)";
 constexpr const char* kUnstorableFailure = "Der Eintrag %s kann nicht gespeichert werden";
-
-// Open failures that another process may end soon (a lock, a short shortage); all others are final.
-constexpr int kTransientErrors[] = {EWOULDBLOCK, EAGAIN, EINTR, EBUSY, ETXTBSY, ENFILE, EMFILE};
-
-constexpr int kDefaultRetryLimitMs = 10000;
-constexpr int kRetryPauseMs = 10;
-std::atomic<int> gRetryLimitMs{kDefaultRetryLimitMs};
 
 std::string Format(const char* pattern, std::string_view insert) {
   std::string text(pattern);
@@ -136,89 +116,6 @@ bool IsStorableKey(std::string_view key) {
 }
 
 }  // namespace
-
-// ---------------------------------------------------------------------------------------------
-// TFileStreamEx
-
-TFileStreamEx::TFileStreamEx(const std::string& fileName, TMode mode)
-    : FFileName(fileName), FMode(mode) {
-  const char* failure = mode == fmOpenRead ? kOpenFailure : kCreateFailure;
-  if (FFileName.empty()) throw EFCreateError(Format(failure, FFileName));
-  const auto limit = std::chrono::milliseconds(gRetryLimitMs.load());
-  const auto start = std::chrono::steady_clock::now();
-  for (;;) {
-    const int err = TryOpen();
-    if (err == 0) return;
-    const bool transient = std::find(std::begin(kTransientErrors), std::end(kTransientErrors),
-                                     err) != std::end(kTransientErrors);
-    if (!transient || std::chrono::steady_clock::now() - start > limit)
-      throw EFCreateError(Format(failure, FFileName));
-    std::this_thread::sleep_for(std::chrono::milliseconds(kRetryPauseMs));
-  }
-}
-
-TFileStreamEx::~TFileStreamEx() {
-  if (FHandle >= 0) close(FHandle);
-}
-
-// Opens and locks the file; 0 on success, else the reason. In fmCreate a missing file or one that
-// is no regular file needs no lock: it is simply replaced.
-int TFileStreamEx::TryOpen() {
-  const int fd = open(FFileName.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-  if (fd < 0) return FMode == fmCreate && errno == ENOENT ? 0 : errno;
-  struct stat opened;
-  if (fstat(fd, &opened) != 0) {
-    const int err = errno;
-    close(fd);
-    return err;
-  }
-  if (!S_ISREG(opened.st_mode)) {
-    close(fd);
-    if (S_ISDIR(opened.st_mode)) return EISDIR;
-    return FMode == fmCreate ? 0 : EINVAL;
-  }
-  if (flock(fd, (FMode == fmOpenRead ? LOCK_SH : LOCK_EX) | LOCK_NB) != 0) {
-    const int err = errno;
-    close(fd);
-    return err;
-  }
-  // A writer may have replaced the file while we waited for its lock: then lock the new one.
-  struct stat current;
-  if (stat(FFileName.c_str(), &current) != 0 || current.st_dev != opened.st_dev ||
-      current.st_ino != opened.st_ino) {
-    close(fd);
-    return EAGAIN;
-  }
-  FHandle = fd;
-  return 0;
-}
-
-std::string TFileStreamEx::ReadAll() {
-  assert(FMode == fmOpenRead && FHandle >= 0);
-  std::string data;
-  struct stat st;
-  if (fstat(FHandle, &st) == 0 && st.st_size > 0) data.reserve(static_cast<size_t>(st.st_size));
-  char buffer[65536];
-  for (;;) {
-    const ssize_t n = read(FHandle, buffer, sizeof buffer);
-    if (n == 0) break;
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      throw EFCreateError(Format(kOpenFailure, FFileName));
-    }
-    data.append(buffer, static_cast<size_t>(n));
-  }
-  return data;
-}
-
-void TFileStreamEx::WriteAll(std::string_view data) {
-  assert(FMode == fmCreate);
-  SaveFileAtomic(FFileName, data);
-}
-
-int TFileStreamEx::SetRetryLimitForTests(int milliseconds) {
-  return gRetryLimitMs.exchange(milliseconds);
-}
 
 // ---------------------------------------------------------------------------------------------
 // TIniItems

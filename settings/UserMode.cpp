@@ -18,7 +18,6 @@
 namespace pv {
 namespace {
 
-constexpr size_t kCopyBlock = 61440;
 constexpr const char* kLockSuffix = ".lock";
 constexpr int kLockPauseMs = 10;
 std::atomic<int> gLockWaitMs{10000};
@@ -75,18 +74,8 @@ void CopyFromProgramFolder(const std::string& folder) {
     FileHandle in(open(source.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
     struct stat st;
     if (in.get() < 0 || fstat(in.get(), &st) != 0 || !S_ISREG(st.st_mode)) return;
-    AtomicFileWriter out(target);
-    std::string block(kCopyBlock, '\0');
-    for (;;) {
-      const ssize_t n = read(in.get(), block.data(), block.size());
-      if (n == 0) break;
-      if (n < 0) {
-        if (errno == EINTR) continue;
-        return;  // the writer removes its temporary file
-      }
-      out.Write(std::string_view(block.data(), static_cast<size_t>(n)));
-    }
-    out.Commit();
+    std::string data;
+    if (ReadToEnd(in.get(), data)) SaveFileAtomic(target, data);
   } catch (const std::exception&) {
   }
 }
@@ -147,9 +136,7 @@ T ReadMode(const std::string& folder, const T& def, Get get) {
 
 TSettingsLock::TSettingsLock(const std::string& settingsFile) {
   const std::string name = settingsFile + kLockSuffix;
-  const std::string failure = "Datei " + name +
-                              " kann nicht ge\xF6"
-                              "ffnet werden";
+  const std::string failure = FileFailureText(TFileAction::Open, name);
   fd_ = open(name.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0600);
   if (fd_ < 0) throw EFCreateError(failure);
   struct stat st;

@@ -1,7 +1,10 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 
@@ -98,6 +101,28 @@ TEST(FileUtil, LoadListRetrySplitsEveryKindOfLineEnd) {
   WriteFile(dir / "f", "one\r\ntwo\nthree\rfour\r\n\r\nsix");
   LoadListRetry(list, dir / "f");
   EXPECT_EQ(list, (std::vector<std::string>{"one", "two", "three", "four", "", "six"}));
+}
+
+TEST(FileUtil, ReadToEndAppendsUpToTheLimit) {
+  TempDir dir;
+  const std::string body(200000, 'b');  // several reads
+  WriteFile(dir / "f", body);
+  struct Case {
+    size_t limit;
+    size_t expected;
+  } cases[] = {{0, 0}, {3, 3}, {65537, 65537}, {body.size(), body.size()}, {SIZE_MAX, body.size()}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.limit);
+    const int fd = open((dir / "f").c_str(), O_RDONLY);
+    std::string data = "kept";
+    EXPECT_TRUE(ReadToEnd(fd, data, c.limit));
+    close(fd);
+    EXPECT_EQ(data, "kept" + body.substr(0, c.expected));
+  }
+  std::string data;
+  EXPECT_FALSE(ReadToEnd(-1, data));
+  EXPECT_EQ(errno, EBADF);
+  EXPECT_THROW(ReadWholeFile(dir / "missing"), EFCreateError);
 }
 
 TEST(FileUtil, SaveFileAtomicReplacesTheFileAndKeepsItsMode) {

@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
-#include <chrono>
 #include <optional>
 #include <random>
 
@@ -279,27 +277,6 @@ TEST(FastIniFile, KeyIndexFindsWhatTheLinearSearchFinds) {
     indexed.FindKey(indexed.FindSection(s, false), "no such key");
   }
   EXPECT_EQ(indexed.SaveToStream(), linear.SaveToStream());
-}
-
-TEST(FileStreamEx, FailuresThatLastAreNotRetried) {
-  TempDir dir;
-  ASSERT_EQ(mkfifo((dir / "fifo").c_str(), 0600), 0);
-  const auto start = std::chrono::steady_clock::now();
-  for (const std::string& name : {dir.path(), dir / "fifo", dir / "missing", std::string()}) {
-    SCOPED_TRACE(name);
-    try {
-      TFileStreamEx stream(name, TFileStreamEx::fmOpenRead);
-      ADD_FAILURE() << "opened";
-    } catch (const EFCreateError& e) {
-      EXPECT_EQ(e.Message(), "Datei " + name +
-                                 " kann nicht ge\xF6"
-                                 "ffnet werden");
-    }
-  }
-  EXPECT_THROW(TFileStreamEx(dir.path(), TFileStreamEx::fmCreate), EFCreateError);
-  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
-  TFileStreamEx(dir / "missing", TFileStreamEx::fmCreate).WriteAll("x");  // nothing to lock yet
-  EXPECT_EQ(test::ReadFile(dir / "missing"), "x");
 }
 
 }  // namespace

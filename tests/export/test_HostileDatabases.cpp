@@ -70,7 +70,7 @@ std::vector<Hostile> Cases() {
   const bool full = FullSize();
   const size_t addresses = full ? 100000 : 20000;
   const size_t fieldBytes = full ? (50u << 20) : (5u << 20);
-  const int emptyRows = full ? 1000000 : 100000;
+  const int emptyRows = full ? 10000000 : 100000;
   const auto fieldBound = static_cast<long>(fieldBytes >> 20) * 10 + 64;
   std::vector<Hostile> cases;
   cases.push_back({"NUL bytes in every column",

@@ -164,13 +164,54 @@ std::string FormatDateTime(std::string_view format, TDateTime value) {
   return out;
 }
 
-void AppendDateTime(std::string& out, std::string_view format, TDateTime value) {
+namespace {
+
+struct TDateParts {
   int y, m, d, h, n, s, ms;
-  DecodeDateTime(value, y, m, d, h, n, s, ms);
+};
+
+// Appends the field that a run of the letter lc stands for (run: how often it repeats); returns
+// how many letters of the run the field takes, or 0 when lc names no field.
+size_t AppendField(std::string& out, char lc, size_t run, const TDateParts& p) {
+  int field;
+  switch (lc) {
+    case 'y':
+      AppendNumber(out, run > 2 ? p.y : p.y % 100, run > 2 ? 4 : 2);
+      return run;
+    case 'z':
+      AppendNumber(out, p.ms, run >= 3 ? 3 : 0);
+      return run >= 3 ? 3 : 1;
+    case 'm':
+      field = p.m;
+      break;
+    case 'd':
+      field = p.d;
+      break;
+    case 'h':
+      field = p.h;
+      break;
+    case 'n':
+      field = p.n;
+      break;
+    case 's':
+      field = p.s;
+      break;
+    default:
+      return 0;
+  }
+  AppendNumber(out, field, run >= 2 ? 2 : 0);
+  return run >= 2 ? 2 : 1;
+}
+
+}  // namespace
+
+void AppendDateTime(std::string& out, std::string_view format, TDateTime value) {
+  TDateParts p;
+  DecodeDateTime(value, p.y, p.m, p.d, p.h, p.n, p.s, p.ms);
   size_t i = 0;
   while (i < format.size()) {
     const char c = format[i];
-    if (c == '"' || c == '\'') {
+    if (c == '"' || c == '\'') {  // quoted text goes out as it stands
       const size_t close = format.find(c, i + 1);
       const size_t end = close == std::string_view::npos ? format.size() : close;
       out.append(format.substr(i + 1, end - i - 1));
@@ -180,52 +221,9 @@ void AppendDateTime(std::string& out, std::string_view format, TDateTime value) 
     const char lc = LowerAscii(c);
     size_t run = 1;
     while (i + run < format.size() && LowerAscii(format[i + run]) == lc) ++run;
-    int field;
-    switch (lc) {
-      case 'y':
-        if (run > 2) {
-          AppendNumber(out, y, 4);
-        } else {
-          AppendNumber(out, y % 100, 2);
-        }
-        i += run;
-        continue;
-      case 'z':
-        if (run >= 3) {
-          AppendNumber(out, ms, 3);
-          i += 3;
-        } else {
-          AppendNumber(out, ms, 0);
-          i += 1;
-        }
-        continue;
-      case 'm':
-        field = m;
-        break;
-      case 'd':
-        field = d;
-        break;
-      case 'h':
-        field = h;
-        break;
-      case 'n':
-        field = n;
-        break;
-      case 's':
-        field = s;
-        break;
-      default:
-        out += c;
-        ++i;
-        continue;
-    }
-    if (run >= 2) {
-      AppendNumber(out, field, 2);
-      i += 2;
-    } else {
-      AppendNumber(out, field, 0);
-      i += 1;
-    }
+    const size_t used = AppendField(out, lc, run, p);
+    if (used == 0) out += c;
+    i += used == 0 ? 1 : used;
   }
 }
 

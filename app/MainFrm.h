@@ -11,13 +11,15 @@
 #include <vector>
 
 #include "app/UtilWindow.h"
-#include "carddav/SyncRun.h"
 #include "export/WorkerThreadPool.h"
 #include "vcard/Contact.h"
 
 namespace pv {
 
 class TPVAdressJob;
+namespace carddav {
+struct TSyncSettings;
+}
 
 // The save dialog of the start by the link: its settings key and its filter text (Windows-1252).
 // The second filter chooses vCard 3.0 for phones; its index is remembered under

@@ -9,7 +9,6 @@
 #include <QVBoxLayout>
 
 #include "app/MainWindow.h"
-#include "app/PXDlg.h"
 #include "carddav/Password.h"
 #include "carddav/SyncRun.h"
 #include "files/AnsiText.h"
@@ -28,36 +27,24 @@ QString SettingText(const char* key) {
 // Message box text (Windows-1252 mini-HTML) from a QString.
 std::string MessageText(const QString& text) { return Utf8ToAnsi(text.toStdString()); }
 
-carddav::TSyncSettings StoredSettings(const std::string& dbFolder) {
-  carddav::TSyncSettings s;
-  s.DbFolder = dbFolder;
+// Address, user and password of the online address book as the dialog saved them.
+void ReadStoredSettings(carddav::TSyncSettings& s) {
   s.Url = SettingText(kUrlKey);
   s.User = SettingText(kUserKey);
+  s.Password.clear();
   if (!s.User.isEmpty()) s.Password = carddav::ReadPassword(s.Url, s.User, nullptr, 3000);
-  return s;
 }
 
-// "Jetzt ins Online-Adressbuch senden": the sync runs on the event loop (its requests) and a
-// reader thread (the table) while the form is disabled and the spinner turns.
-void SendNow(TMainWindow& window, const TValueRequest& request) {
-  const std::string dbFolder = AnsiToUtf8(request ? request("DBPATH") : std::string());
-  if (dbFolder.empty()) {
-    ShowHTMLMessage("Parvela <b>fehlt</b>!");
-    return;
-  }
-  carddav::TSyncSettings settings = StoredSettings(dbFolder);
-  if (settings.Url.isEmpty()) {
+// "Jetzt ins Online-Adressbuch senden": the window's logic runs the sync on its worker pool;
+// with no address book set up yet, the dialog asks for one first.
+void SendNow(TMainWindow& window) {
+  window.Frm().SyncClick([&window](carddav::TSyncSettings& s) {
+    ReadStoredSettings(s);
+    if (!s.Url.isEmpty()) return true;
     TCardDavDialog dialog(&window);
-    if (dialog.exec() != QDialog::Accepted) return;
-    settings = StoredSettings(dbFolder);
-  }
-  window.SetRunning(true);
-  auto* run = new carddav::TSyncRun(settings, carddav::DatabaseSource(dbFolder, "4.0"), &window);
-  run->Start([&window, run](bool ok, const QString& text) {
-    window.SetRunning(false);
-    window.setEnabled(true);  // unlike an export, a sync does not end the program
-    ShowHTMLMessage((ok ? "<b>Fertig!</b><br>" : "<b>Fehler!</b><br>") + MessageText(text));
-    run->deleteLater();
+    if (dialog.exec() != QDialog::Accepted) return false;
+    ReadStoredSettings(s);
+    return !s.Url.isEmpty();
   });
 }
 
@@ -129,19 +116,20 @@ void TCardDavDialog::Save() {
   accept();
 }
 
-void InstallCardDavMenu(TMainWindow& window, const TValueRequest& request) {
+void InstallCardDavMenu(TMainWindow& window) {
   window.setContextMenuPolicy(Qt::CustomContextMenu);
   QObject::connect(
-      &window, &QWidget::customContextMenuRequested, &window, [&window, request](const QPoint& at) {
+      &window, &QWidget::customContextMenuRequested, &window, [&window](const QPoint& at) {
         QMenu menu(&window);
         QAction* setup = menu.addAction(QStringLiteral("Online-Adressbuch einrichten…"));
         QAction* send = menu.addAction(QStringLiteral("Jetzt ins Online-Adressbuch senden"));
+        send->setEnabled(!window.Frm().SyncRunning());  // one sync at a time
         QAction* chosen = menu.exec(window.mapToGlobal(at));
         if (chosen == setup) {
           TCardDavDialog dialog(&window);
           dialog.exec();
         } else if (chosen == send) {
-          SendNow(window, request);
+          SendNow(window);
         }
       });
 }

@@ -42,8 +42,8 @@ class TCardDavDialog : public QDialog {
 };
 
 // Gives the window's form a context menu with "Online-Adressbuch einrichten…" and "Jetzt ins
-// Online-Adressbuch senden"; request asks the host service for the database folder, as "Los!"
-// does. The window's layout stays as it is.
-void InstallCardDavMenu(TMainWindow& window, const TValueRequest& request);
+// Online-Adressbuch senden" (the window's logic runs the sync; the entry is disabled while one
+// runs). The window's layout stays as it is.
+void InstallCardDavMenu(TMainWindow& window);
 
 }  // namespace pv

@@ -4,6 +4,7 @@
 #include <array>
 #include <string_view>
 
+#include "carddav/SyncJob.h"
 #include "export/PVAdressJob.h"
 #include "files/AnsiText.h"
 #include "files/FileUtil.h"
@@ -16,6 +17,7 @@ namespace {
 constexpr const char* kAsAnsiKey = "AsAnsi";
 constexpr const char* kParvelaMissing = "Parvela <b>fehlt</b>!";
 constexpr const char* kFinished = "<b>Fertig!</b><br>";
+constexpr const char* kFailed = "<b>Fehler!</b><br>";
 constexpr const char* kDesktopFile = "pv.vcf";
 constexpr const char* kLedgerName = "vCard.Export/calc.txt";
 constexpr int kPoolMinThreads = 10;
@@ -170,6 +172,7 @@ TMainFrm::~TMainFrm() {
 }
 
 void TMainFrm::FormCreate() {
+  closing_ = false;
   // A settings folder that another user could change is not used: the defaults stand.
   const std::string folder = GetWorkFolder("vcard");
   settingsUsable_ = IsPrivateFolder(folder);
@@ -183,6 +186,10 @@ void TMainFrm::FormCreate() {
 }
 
 void TMainFrm::FormDestroy() {
+  // A running sync stops at once, its ledger holding what the server confirmed; the pool waits
+  // for it.
+  closing_ = true;
+  if (syncStop_) syncStop_->store(true);
   FPool.reset();
   if (FMsgWnd) DeallocateUtilWindow(FMsgWnd);
   FMsgWnd = nullptr;
@@ -232,6 +239,38 @@ TOutputChoice TMainFrm::StoredChoice() const {
   return TOutputChoice{for30 ? vv30 : vv40, view_.AsAnsi()};
 }
 
+bool TMainFrm::SyncClick(const TSyncSettingsRequest& settings) {
+  if (SyncRunning() || syncAsking_ || !FPool || closing_) return false;
+  // The settings may ask in a dialog of their own; no second sync starts meanwhile.
+  syncAsking_ = true;
+  carddav::TSyncSettings s;
+  bool asked = false;
+  if (AskDatabaseFolder() && settings) {
+    s.DbFolder = FDBPath;
+    asked = settings(s);
+  }
+  syncAsking_ = false;
+  if (!asked || s.Url.isEmpty() || !FPool || closing_) return false;
+  s.VCardVersion = StoredChoice().Version == vv30 ? "3.0" : "4.0";
+  syncStop_ = std::make_shared<std::atomic<bool>>(false);
+  view_.SetSyncing(true);
+  FPool->AddJob(std::make_unique<carddav::TCardDavJob>(FMsgWnd, std::move(s), syncStop_));
+  return true;
+}
+
+void TMainFrm::SyncDone(std::unique_ptr<TResultCell> cell) {
+  syncStop_.reset();
+  syncOk_ = cell && cell->Ok;
+  syncText_ = cell ? cell->Text : std::string();
+  if (closing_) return;  // the window is going: nobody to tell
+  view_.SetSyncing(false);
+  std::string shown = EscapeMarkup(syncText_);
+  for (size_t at = shown.find('\n'); at != std::string::npos; at = shown.find('\n', at)) {
+    shown.replace(at, 1, "<br>");
+  }
+  view_.ShowMessage((syncOk_ ? kFinished : kFailed) + shown);
+}
+
 std::string TMainFrm::LedgerFileName() const {
   return FDBPath.empty() ? std::string() : AddBackslash(FDBPath) + kLedgerName;
 }
@@ -246,6 +285,8 @@ void TMainFrm::MsgWndProc(TMessage& message) {
     if (!FQuiet) view_.ShowMessage(kFinished + resultText_);
     cell.reset();
     view_.Close();
+  } else if (message.Msg == WM_SYNCDONE) {
+    SyncDone(std::unique_ptr<TResultCell>(reinterpret_cast<TResultCell*>(message.WParam)));
   }
   message.Result = message.Msg == WM_QUERYENDSESSION
                        ? 1

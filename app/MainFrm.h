@@ -3,6 +3,7 @@
 // goes through TMainView, so the silent command-line run uses the same logic with no widget at all.
 #pragma once
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -16,6 +17,9 @@
 namespace pv {
 
 class TPVAdressJob;
+namespace carddav {
+struct TSyncSettings;
+}
 
 // The save dialog of the start by the link: its settings key and its filter text (Windows-1252).
 // The second filter chooses vCard 3.0 for phones; its index is remembered under
@@ -71,10 +75,17 @@ class TMainView {
   // The save dialog for the output file; empty when cancelled.
   virtual std::string AskOutputFile() = 0;
   virtual void Close() = 0;  // ends the program's message loop
+  // A sync to the online address book runs (or no longer runs): the progress indicator turns, the
+  // form stays usable and can be closed.
+  virtual void SetSyncing(bool /*syncing*/) {}
 };
 
 // Asks the host service for a value (the database folder); empty when it cannot be reached.
 using TValueRequest = std::function<std::string(const std::string& name)>;
+
+// Fills in the online address book's address, user and password for a sync (the database folder
+// and the vCard version are set already); false when none is set up: nothing is sent.
+using TSyncSettingsRequest = std::function<bool(carddav::TSyncSettings& settings)>;
 
 // Test seam: sees each export job of every TMainFrm just before it is queued. Null: none.
 // Returns the previous hook (for TScopedOverride). Window thread only.
@@ -99,6 +110,17 @@ class TMainFrm {
   TOutputChoice StoredChoice() const;
   void MsgWndProc(TMessage& message);
 
+  // "Jetzt ins Online-Adressbuch senden": unless a sync runs already, asks the host for the
+  // database folder, lets settings fill in the address book and queues the sync job with the
+  // vCard version the file export uses. The result comes in the message box; the window stays
+  // open. False when no sync was started.
+  bool SyncClick(const TSyncSettingsRequest& settings);
+  // From SyncClick until the job's result has arrived.
+  bool SyncRunning() const { return syncStop_ != nullptr; }
+  // The outcome of the last sync (plain text, Windows-1252); set when WM_SYNCDONE arrives.
+  bool SyncOk() const { return syncOk_; }
+  const std::string& SyncText() const { return syncText_; }
+
   // The outcome of the export that ended the run: set when WM_EXPORTDONE arrives.
   bool Finished() const { return finished_; }
   bool ResultOk() const { return resultOk_; }
@@ -106,6 +128,7 @@ class TMainFrm {
 
  private:
   bool AskDatabaseFolder();
+  void SyncDone(std::unique_ptr<TResultCell> cell);
 
   TMainView& view_;
   TValueRequest request_;
@@ -114,6 +137,13 @@ class TMainFrm {
   bool FQuiet = true;
   std::string FDBPath;
   bool settingsUsable_ = false;
+
+  bool closing_ = false;  // FormDestroy has begun: a sync's result is shown to nobody
+  bool syncAsking_ = false;
+  // Set to true to end the running sync early; null while none runs.
+  std::shared_ptr<std::atomic<bool>> syncStop_;
+  bool syncOk_ = false;
+  std::string syncText_;
 
   bool finished_ = false;
   bool resultOk_ = false;

@@ -147,7 +147,7 @@ TMainWindow::TMainWindow(TValueRequest request)
                            Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
                            Qt::MSWindowsFixedSizeDialogHint) {
   if (!request) request = [](const std::string& name) { return ReadIPCValueSync(name, false, ""); };
-  InstallCardDavMenu(*this, request);
+  InstallCardDavMenu(*this);
   FFrm = std::make_unique<TMainFrm>(*this, std::move(request));
   CreateControls();
   try {
@@ -281,6 +281,13 @@ void TMainWindow::SetRunning(bool running) {
     CircularProgress1->SetEnabled(false);
     CircularProgress1->hide();
   }
+}
+
+void TMainWindow::SetSyncing(bool syncing) {
+  // A running export owns the indicator (and has disabled the form); a sync leaves it alone.
+  if (!isEnabled()) return;
+  CircularProgress1->SetEnabled(syncing);
+  CircularProgress1->setVisible(syncing);
 }
 
 void TMainWindow::ShowMessage(const std::string& html) { ShowHTMLMessage(html); }

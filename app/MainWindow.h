@@ -41,6 +41,7 @@ class TMainWindow : public QWidget, public TMainView {
   void ShowMessage(const std::string& html) override;
   std::string AskOutputFile() override;
   void Close() override;
+  void SetSyncing(bool syncing) override;
 
   // Called once the window has closed (by Close, Escape or the title bar); the program ends its
   // event loop here.

@@ -14,7 +14,7 @@ class TPostedMessage : public QEvent {
       : QEvent(kPostedMessage), message{msg, w, l, 0} {}
   // The event owns the result cell until the handler has taken it.
   ~TPostedMessage() override {
-    if (message.Msg == WM_EXPORTDONE) delete reinterpret_cast<TResultCell*>(message.WParam);
+    if (CarriesResultCell(message.Msg)) delete reinterpret_cast<TResultCell*>(message.WParam);
   }
   TMessage message;
 };
@@ -37,7 +37,7 @@ bool TUtilWindow::event(QEvent* e) {
   posted->message.WParam = 0;  // the handler owns the cell now
   if (method_) {
     method_(message);
-  } else if (message.Msg == WM_EXPORTDONE) {
+  } else if (CarriesResultCell(message.Msg)) {
     delete reinterpret_cast<TResultCell*>(message.WParam);
   }
   return true;

@@ -3,6 +3,7 @@
 #include <QAuthenticator>
 #include <QHostAddress>
 #include <QNetworkRequest>
+#include <QPointer>
 #include <QSslError>
 #include <QTimer>
 #include <memory>
@@ -70,17 +71,17 @@ void TDavClient::Send(const QByteArray& verb, const QUrl& url, const THeaders& h
   if (!user_.isEmpty()) request.setRawHeader("Authorization", basic_);
   QNetworkReply* reply =
       verb == "HEAD" ? nam_.head(request) : nam_.sendCustomRequest(request, verb, body);
-  ++inFlight_;
+  replies_.push_back(reply);
   auto certificateRejected = std::make_shared<bool>(false);
   connect(reply, &QNetworkReply::sslErrors, reply,
           [certificateRejected](const QList<QSslError>&) { *certificateRejected = true; });
   connect(reply, &QNetworkReply::finished, this,
           [this, reply, url, certificateRejected, done = std::move(done)] {
-            --inFlight_;
+            std::erase(replies_, reply);
             TDavResult r;
             r.Status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
             r.ETag = reply->rawHeader("ETag");
-            r.Body = reply->readAll();
+            if (reply->isOpen()) r.Body = reply->readAll();  // not after an abort
             const QByteArray location = reply->rawHeader("Location");
             if (!location.isEmpty()) r.Location = url.resolved(QUrl::fromEncoded(location));
             r.Error = reply->error();
@@ -89,6 +90,14 @@ void TDavClient::Send(const QByteArray& verb, const QUrl& url, const THeaders& h
             reply->deleteLater();
             done(r);
           });
+}
+
+void TDavClient::AbortAll() {
+  // abort() ends a reply at once, and its done may start or end other requests: work on a copy.
+  const std::vector<QPointer<QNetworkReply>> under(replies_.begin(), replies_.end());
+  for (const QPointer<QNetworkReply>& reply : under) {
+    if (reply) reply->abort();
+  }
 }
 
 bool IsAllowedUrl(const QUrl& url) {

@@ -11,6 +11,7 @@
 #include <QString>
 #include <QUrl>
 #include <functional>
+#include <vector>
 
 namespace pv::carddav {
 
@@ -41,7 +42,11 @@ class TDavClient : public QObject {
             const QByteArray& body, TDone done);
 
   // Requests that have been sent and not yet ended.
-  int InFlight() const { return inFlight_; }
+  int InFlight() const { return static_cast<int>(replies_.size()); }
+
+  // Aborts every request under way; each ends (its done runs) with no answer. The server may
+  // have carried one out all the same.
+  void AbortAll();
 
   static constexpr int TransferTimeoutMs = 120000;
 
@@ -51,8 +56,8 @@ class TDavClient : public QObject {
   QNetworkAccessManager nam_;
   QString user_;
   QString password_;
-  QByteArray basic_;  // the Authorization header for Basic
-  int inFlight_ = 0;
+  QByteArray basic_;                     // the Authorization header for Basic
+  std::vector<QNetworkReply*> replies_;  // under way
 };
 
 // True for https, and for http to a loopback address (127.0.0.0/8, ::1, "localhost"): plain

@@ -350,6 +350,13 @@ void TCardDavSync::Fail(const QString& text) {
   if (queue_) queue_->Stop();
 }
 
+void TCardDavSync::Cancel(const QString& why) {
+  if (finished_ || done_ == nullptr) return;
+  Fail(why);
+  client_.AbortAll();
+  Pump();
+}
+
 void TCardDavSync::OpEnded() {
   --active_;
   ++ended_;

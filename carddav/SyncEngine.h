@@ -53,6 +53,10 @@ class TCardDavSync : public QObject {
   // confirmed before).
   void Start(TDone done, TProgress progress = {});
 
+  // Ends the run early: no further request starts, those under way are aborted (what the server
+  // confirmed stays in the ledger), and done runs with why. Nothing once done has run.
+  void Cancel(const QString& why);
+
   const TSyncCounts& Counts() const { return counts_; }
 
   int MaxInFlight = 4;        // requests under way at once

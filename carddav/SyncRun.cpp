@@ -58,7 +58,20 @@ void TSyncRun::Start(TDone done, const TCardDavSync::TProgress& progress) {
   });
 }
 
+void TSyncRun::Cancel() {
+  if (cancelled_ || ended_) return;
+  cancelled_ = true;
+  if (engine_) return engine_->Cancel(CancelledText());
+  // Still searching the address book: its request ends at once, and with it the run.
+  if (client_) client_->AbortAll();
+}
+
+QString TSyncRun::CancelledText() {
+  return QStringLiteral("Das Senden wurde abgebrochen; der nächste Lauf setzt es fort.");
+}
+
 void TSyncRun::BookFound(const QUrl& book, TCardDavSync::TProgress progress) {
+  if (cancelled_) return End(false, CancelledText());
   book_ = book;
   const std::string bookText = book.toString(QUrl::RemoveUserInfo).toStdString();
   const std::string user = settings_.User.toStdString();
@@ -80,11 +93,14 @@ void TSyncRun::BookFound(const QUrl& book, TCardDavSync::TProgress progress) {
 }
 
 void TSyncRun::End(bool ok, const QString& text) {
+  if (ended_) return;
+  ended_ = true;
   // Called from inside the client's and the engine's callbacks: they end before done runs, so
   // done may delete this object.
-  QTimer::singleShot(0, this, [this, ok, text] {
-    if (done_) done_(ok, text);
-  });
+  QTimer::singleShot(0, this,
+                     [this, ok, text = cancelled_ && !engine_ && !ok ? CancelledText() : text] {
+                       if (done_) done_(ok, text);
+                     });
 }
 
 }  // namespace pv::carddav

@@ -37,6 +37,11 @@ class TSyncRun : public QObject {
   // Only finds the address book (the window's "Verbindung prüfen"): done with its URL as text.
   void Check(TDone done);
 
+  // Ends a started run early (the window closes): requests under way are aborted, the ledger
+  // keeps what the server confirmed, and done runs with CancelledText().
+  void Cancel();
+  static QString CancelledText();
+
   const TSyncCounts& Counts() const { return counts_; }
   const QUrl& Book() const { return book_; }
 
@@ -56,6 +61,8 @@ class TSyncRun : public QObject {
   QUrl book_;
   TSyncCounts counts_;
   TDone done_;
+  bool cancelled_ = false;
+  bool ended_ = false;
 };
 
 // The records of the database folder as card texts in the given vCard version ("3.0" or "4.0").

@@ -11,6 +11,8 @@ inline constexpr unsigned WM_QUERYENDSESSION = 17;
 inline constexpr unsigned WM_USER = 0x0400;
 // Posted by the export job when it has finished; WParam is a TResultCell* owned by the receiver.
 inline constexpr unsigned WM_EXPORTDONE = WM_USER + 1;
+// Posted by the online address book's sync job when it has ended; WParam as for WM_EXPORTDONE.
+inline constexpr unsigned WM_SYNCDONE = WM_USER + 2;
 
 // The receiving side of posted messages. Post() may be called from any thread and must not block
 // on the receiver's thread; it returns false when the message could not be queued.
@@ -27,8 +29,11 @@ inline bool PostMessage(HWND wnd, unsigned msg, std::uintptr_t wParam, std::intp
   return wnd != nullptr && wnd->Post(msg, wParam, lParam);
 }
 
-// The heap cell of WM_EXPORTDONE: the job's result text (HTML markup, Windows-1252) and whether the
-// export succeeded (a file was written, or there was nothing new).
+// True for the messages whose WParam is a TResultCell* (freed by whoever holds the message last).
+inline bool CarriesResultCell(unsigned msg) { return msg == WM_EXPORTDONE || msg == WM_SYNCDONE; }
+
+// The heap cell of WM_EXPORTDONE and WM_SYNCDONE: the job's result text (HTML markup, Windows-1252)
+// and whether the export succeeded (a file was written, or there was nothing new).
 struct TResultCell {
   std::string Text;
   bool Ok = false;

@@ -76,7 +76,8 @@ TPVAdressJob::~TPVAdressJob() {
 }
 
 void TPVAdressJob::DoWriteContact(TvContact& contact, bool& write) {
-  write = wideId_ || ContactChanged(contact.ScoreItem.RecordID, contact.ScoreItem.ChangeStamp);
+  write = wideId_ || !ledgerInUse_ ||
+          ContactChanged(contact.ScoreItem.RecordID, contact.ScoreItem.ChangeStamp);
 }
 
 void TPVAdressJob::Execute() {
@@ -109,14 +110,17 @@ void TPVAdressJob::Export() {
   SaveLedger();
 }
 
-// The reading thread picks the contact data out of the records; this thread loads the ledger,
-// fills the contacts, lets the ledger decide and writes the accepted cards.
+// One thread reads the table and a second picks the contact data out of the records; this thread
+// loads the ledger, fills the contacts, lets the ledger decide and writes the accepted cards.
+// Without a ledger file a ledger left empty would let every record through and never be saved:
+// it is not kept then.
 void TPVAdressJob::WriteCards(TCardOutput& output) {
   Card->BeginStream();
   TContactFiller filler(Version);
   const bool ansi = WritesAnsi();
   const auto prepare = [this] {
     if (OnlyChanges) LoadLedger();
+    ledgerInUse_ = !LedgerPath.empty() || !Ledger->Empty();
   };
   const auto consume = [&](const TRowBatch& batch) {
     for (size_t r = 0; r < batch.Rows(); ++r) {
@@ -128,6 +132,7 @@ void TPVAdressJob::WriteCards(TCardOutput& output) {
     }
   };
   PipeAddressRows(*Query, prepare, consume);
+  ledgerInUse_ = true;
 }
 
 void TPVAdressJob::CommitOutput(TCardOutput& output) {

@@ -27,6 +27,8 @@ struct TListSizes {
 // costs no allocation once the batch has grown. Per record: the 64-bit ID, the e-mail count, the
 // phone count, then the pairs of the columns, the change stamp, the e-mail addresses and the
 // phone numbers. A record is BeginRow followed by exactly kRowColumns + 1 + emails + phones texts.
+// A batch of records as read (lists of size 0) holds any number of texts per record, read by
+// TRowView::Field.
 class TRowBatch {
  public:
   void Clear();
@@ -37,6 +39,18 @@ class TRowBatch {
   void AddText(std::string_view s);
   // Adds UTF-8 text from the database as Windows-1252, converted straight into the buffer.
   void AddConverted(std::string_view utf8);
+  // Adds the text that build(buffer) appends to the batch's buffer, made in place without a copy.
+  template <class Build>
+  void AddBuilt(Build&& build) {
+    const size_t start = text_.size();
+    try {
+      build(text_);
+    } catch (...) {
+      text_.resize(start);
+      throw;
+    }
+    EndText(start);
+  }
 
  private:
   friend class TRowView;
@@ -59,6 +73,8 @@ class TRowView {
   std::string_view Stamp() const { return Text(kRowColumns); }
   std::string_view Email(size_t i) const { return Text(kRowColumns + 1 + i); }
   std::string_view Phone(size_t i) const { return Text(kRowColumns + 1 + Emails() + i); }
+  // The i-th text of the record, in the order added.
+  std::string_view Field(size_t i) const { return Text(i); }
 
  private:
   std::string_view Text(size_t i) const;
@@ -114,5 +130,19 @@ class TRowBatchQueue {
 void PipeRowBatches(const TPipeLimits& limits, const std::function<bool(TRowBatch&)>& fill,
                     const std::function<void()>& prepare,
                     const std::function<void(const TRowBatch&)>& consume);
+
+// The stages of a pipe of three threads (see PipeRowBatches below).
+struct TBatchStages {
+  std::function<bool(TRowBatch&)> fill;                    // first thread
+  std::function<void(const TRowBatch&, TRowBatch&)> work;  // second thread
+  std::function<void()> prepare;                           // calling thread, may be empty
+  std::function<void(const TRowBatch&)> consume;           // calling thread
+};
+
+// As above with a middle stage on a third thread: work(in, out) turns each filled batch into an
+// empty out batch, and the non-empty out batches reach consume in order. Each of the two queues
+// has these limits. A failure in any stage stops all three and is raised here once all have
+// stopped: fill's first, then work's, then the calling thread's.
+void PipeRowBatches(const TPipeLimits& limits, const TBatchStages& stages);
 
 }  // namespace pv

@@ -51,7 +51,8 @@ class TAdvvCard {
   // Starts an output: WrittenCount 0, SaveTime from Clock.
   void BeginStream();
   // Builds the contact's card, asks OnWriteContact, and when accepted appends the card and CR LF
-  // to out (Windows-1252 unchanged when asAnsi, else UTF-8) and counts it. True when written.
+  // to out (Windows-1252 unchanged when asAnsi, else UTF-8) and counts it. True when written;
+  // out is as it was when the card is refused or an exception passes.
   bool WriteContact(TvContact& contact, std::string& out, bool asAnsi);
 
   // The text of one card, "BEGIN:VCARD" to "END:VCARD", every line but the last ended by CR LF,
@@ -66,7 +67,6 @@ class TAdvvCard {
   TDateTime FSaveTime = 0;
   std::string FRevBasic;     // REV value of SaveTime in UTC, 4.0 form
   std::string FRevExtended;  // the same for 2.1, 3.0 and version-less cards
-  std::string FCard;         // reused card buffer
 };
 
 // ";PREF" (2.1) or ";TYPE=PREF" (other versions) when preferred, else empty.

@@ -632,6 +632,47 @@ TEST_F(VCardTest, Utf8OutputIsTheAnsiOutputThroughUtf16) {
   EXPECT_NE(std::string::npos, utf8.find("then \xC3\xBC"));
 }
 
+// Cards with few and with many bytes from 0x80 on, at the start, the end and between ASCII runs:
+// written after earlier text, the UTF-8 card is the ANSI card through UTF-16.
+TEST_F(VCardTest, Utf8CardsOfEveryMixAreTheAnsiCardsThroughUtf16) {
+  const struct {
+    std::string lastName;
+    int repeat;
+  } cases[] = {
+      {"Plain", 1},   {"\xFC", 1},   {"\x80\x81\x9F\xA0\xFF", 1},
+      {"ab\xE4", 21}, {"\xE4", 63},  {"\x80", 64},
+      {"x\x99y", 65}, {"\xDF", 200}, {"plain ASCII longer than eight bytes \xE9", 3},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << testing::PrintToString(c.lastName) << " x" << c.repeat);
+    TvContact contact;
+    contact.vCardVersion = vv40;
+    for (int i = 0; i < c.repeat; ++i) contact.LastName += c.lastName;
+    contact.FirstName = "\x80";
+    std::string ansi = "earlier \xFC", utf8 = ansi;
+    card.BeginStream();
+    ASSERT_TRUE(card.WriteContact(contact, ansi, true));
+    ASSERT_TRUE(card.WriteContact(contact, utf8, false));
+    EXPECT_EQ(utf8.substr(0, 9), "earlier \xFC");
+    EXPECT_EQ(utf8.substr(9), WideToUtf8Text(AnsiToUtf16(ansi.substr(9))));
+  }
+}
+
+// A refused card, or one whose handler throws, leaves the output as it was.
+TEST_F(VCardTest, ARefusedOrFailedCardLeavesTheOutputAsItWas) {
+  TvContact contact;
+  contact.LastName = "M\xFCller";
+  for (const bool asAnsi : {true, false}) {
+    std::string out = "head:";
+    card.OnWriteContact = [](TvContact&, bool& write) { write = false; };
+    EXPECT_FALSE(card.WriteContact(contact, out, asAnsi));
+    EXPECT_EQ(out, "head:");
+    card.OnWriteContact = [](TvContact&, bool&) { throw std::runtime_error("ledger"); };
+    EXPECT_THROW(card.WriteContact(contact, out, asAnsi), std::runtime_error);
+    EXPECT_EQ(out, "head:");
+  }
+}
+
 TEST_F(VCardTest, HandlerDecidesPerContactAfterTheTextIsBuilt) {
   std::string stream = "old contents";
   card.SaveToStream(stream, false);

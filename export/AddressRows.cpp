@@ -211,16 +211,21 @@ bool TAddressRowPicker::Add(const TRowView& raw, TRowBatch& batch) {
 }
 
 void PipeAddressRows(TAdsQuery& query, const std::function<void()>& prepare,
-                     const std::function<void(const TRowBatch&)>& consume) {
+                     const std::function<void(const TRowBatch&)>& consume,
+                     const std::function<void(TRowBatch&)>& extend) {
   // The columns are found here, so that a missing one fails before anything starts.
   TAddressRowReader reader(query);
   TAddressRowPicker picker;
   TBatchStages stages;
   stages.fill = [&](TRowBatch& batch) { return reader.Fill(batch, kBatchRows, kBatchBytes); };
-  stages.work = [&](const TRowBatch& raw, TRowBatch& batch) {
+  stages.work = [&](const TRowBatch& raw, TRowBatch& batch, bool behind) {
+    const bool extending = behind && extend;
+    // Picked text is about as long as read text; an Extra text (a card) about twice that.
+    batch.Reserve(raw.TextBytes() * (extending ? 3 : 1) + (64 << 10), raw.Rows());
     for (size_t r = 0; r < raw.Rows(); ++r) {
-      picker.Add(TRowView(raw, r), batch);
+      if (picker.Add(TRowView(raw, r), batch) && extending) extend(batch);
     }
+    if (extending) batch.MarkExtended();
   };
   stages.prepare = prepare;
   stages.consume = consume;

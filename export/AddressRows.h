@@ -59,11 +59,15 @@ class TAddressRowPicker {
 // Reads the whole table from the open statement on a second thread and picks the usable records
 // out of the rows on a third, while on the calling thread prepare() runs once and then
 // consume(batch) for every batch of usable records, in table order. The reading runs ahead while
-// prepare() works. A failure on any thread (any exception, also one outside std::exception)
+// prepare() works. While the calling thread is behind (in prepare(), or batches wait for it),
+// the third thread also runs extend(batch), when set, after each record it adds to a batch: it
+// adds the record's Extra text, some of the calling thread's work done beforehand; such batches
+// are marked Extended. A failure on any thread (any exception, also one outside std::exception)
 // stops all and is raised here once all have stopped: the reader's first, then the picker's,
 // then the consumer's.
 void PipeAddressRows(TAdsQuery& query, const std::function<void()>& prepare,
-                     const std::function<void(const TRowBatch&)>& consume);
+                     const std::function<void(const TRowBatch&)>& consume,
+                     const std::function<void(TRowBatch&)>& extend = {});
 
 // One contact, filled again for every record so that its memory is reused.
 class TContactFiller {

@@ -112,26 +112,35 @@ void TPVAdressJob::Export() {
 
 // One thread reads the table and a second picks the contact data out of the records; this thread
 // loads the ledger, fills the contacts, lets the ledger decide and writes the accepted cards.
-// Without a ledger file a ledger left empty would let every record through and never be saved:
-// it is not kept then.
+// While this thread is behind (loading the ledger, or batches wait), the second builds the cards
+// of its batches too. Without a ledger file a ledger left empty would let every record through
+// and never be saved: it is not kept then.
 void TPVAdressJob::WriteCards(TCardOutput& output) {
   Card->BeginStream();
-  TContactFiller filler(Version);
+  TContactFiller filler(Version), builder(Version);
   const bool ansi = WritesAnsi();
   const auto prepare = [this] {
     if (OnlyChanges) LoadLedger();
     ledgerInUse_ = !LedgerPath.empty() || !Ledger->Empty();
+  };
+  const auto build = [&](TRowBatch& batch) {
+    const TvContact& contact = builder.Fill(TRowView(batch, batch.Rows() - 1));
+    batch.AddBuilt([&](std::string& text) { Card->AppendCardText(contact, text, ansi); });
   };
   const auto consume = [&](const TRowBatch& batch) {
     for (size_t r = 0; r < batch.Rows(); ++r) {
       const TRowView row(batch, r);
       TvContact& contact = filler.Fill(row);
       wideId_ = !IsLedgerId(row.Id());
-      Card->WriteContact(contact, output.Buffer(), ansi);
+      if (batch.Extended()) {
+        Card->WriteBuiltContact(contact, row.Extra(), output.Buffer());
+      } else {
+        Card->WriteContact(contact, output.Buffer(), ansi);
+      }
       output.FlushWhenFull();
     }
   };
-  PipeAddressRows(*Query, prepare, consume);
+  PipeAddressRows(*Query, prepare, consume, build);
   ledgerInUse_ = true;
 }
 

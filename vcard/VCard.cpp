@@ -700,6 +700,22 @@ bool TAdvvCard::WriteContact(TvContact& contact, std::string& out, bool asAnsi) 
   return true;
 }
 
+void TAdvvCard::AppendCardText(const TvContact& contact, std::string& out, bool asAnsi) const {
+  const size_t start = out.size();
+  AppendCard(out, contact);
+  if (!asAnsi) ConvertTailToUtf8(out, start);
+  EndLine(out);
+}
+
+bool TAdvvCard::WriteBuiltContact(TvContact& contact, std::string_view cardText, std::string& out) {
+  bool write = true;
+  if (OnWriteContact) OnWriteContact(contact, write);
+  if (!write) return false;
+  out += cardText;
+  ++FWrittenCount;
+  return true;
+}
+
 std::string TAdvvCard::BuildCardText(const TvContact& contact) const {
   std::string text;
   AppendCard(text, contact);

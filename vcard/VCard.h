@@ -55,6 +55,14 @@ class TAdvvCard {
   // out is as it was when the card is refused or an exception passes.
   bool WriteContact(TvContact& contact, std::string& out, bool asAnsi);
 
+  // Appends the text WriteContact writes for an accepted contact: the card and CR LF,
+  // Windows-1252 when asAnsi, else UTF-8. Asks and counts nothing and changes nothing here, so
+  // that another thread may build cards while this one writes (not while BeginStream runs).
+  void AppendCardText(const TvContact& contact, std::string& out, bool asAnsi) const;
+  // WriteContact for a contact whose text AppendCardText has built already: asks OnWriteContact
+  // and, when accepted, appends cardText to out and counts it. True when written.
+  bool WriteBuiltContact(TvContact& contact, std::string_view cardText, std::string& out);
+
   // The text of one card, "BEGIN:VCARD" to "END:VCARD", every line but the last ended by CR LF,
   // in Windows-1252.
   std::string BuildCardText(const TvContact& contact) const;

@@ -111,10 +111,11 @@ void TPVAdressJob::Export() {
 }
 
 // One thread reads the table and a second picks the contact data out of the records; this thread
-// loads the ledger, fills the contacts, lets the ledger decide and writes the accepted cards.
-// While this thread is behind (loading the ledger, or batches wait), the second builds the cards
-// of its batches too. Without a ledger file a ledger left empty would let every record through
-// and never be saved: it is not kept then.
+// loads the ledger, fills the contacts, lets the ledger decide and writes the accepted cards,
+// building only those: the ledger decides by ID and stamp alone. In a full export, where every
+// card is accepted, the second thread builds the cards of its batches too while this one is
+// behind. Without a ledger file a ledger left empty would let every record through and never be
+// saved: it is not kept then.
 void TPVAdressJob::WriteCards(TCardOutput& output) {
   Card->BeginStream();
   TContactFiller filler(Version), builder(Version);
@@ -135,12 +136,13 @@ void TPVAdressJob::WriteCards(TCardOutput& output) {
       if (batch.Extended()) {
         Card->WriteBuiltContact(contact, row.Extra(), output.Buffer());
       } else {
-        Card->WriteContact(contact, output.Buffer(), ansi);
+        Card->WriteContactAskedFirst(contact, output.Buffer(), ansi);
       }
       output.FlushWhenFull();
     }
   };
-  PipeAddressRows(*Query, prepare, consume, build);
+  PipeAddressRows(*Query, prepare, consume,
+                  OnlyChanges ? std::function<void(TRowBatch&)>() : build);
   ledgerInUse_ = true;
 }
 

@@ -716,6 +716,21 @@ bool TAdvvCard::WriteBuiltContact(TvContact& contact, std::string_view cardText,
   return true;
 }
 
+bool TAdvvCard::WriteContactAskedFirst(TvContact& contact, std::string& out, bool asAnsi) {
+  bool write = true;
+  if (OnWriteContact) OnWriteContact(contact, write);
+  if (!write) return false;
+  const size_t start = out.size();
+  try {
+    AppendCardText(contact, out, asAnsi);
+  } catch (...) {
+    out.resize(start);
+    throw;
+  }
+  ++FWrittenCount;
+  return true;
+}
+
 std::string TAdvvCard::BuildCardText(const TvContact& contact) const {
   std::string text;
   AppendCard(text, contact);

@@ -63,6 +63,11 @@ class TAdvvCard {
   // and, when accepted, appends cardText to out and counts it. True when written.
   bool WriteBuiltContact(TvContact& contact, std::string_view cardText, std::string& out);
 
+  // As WriteContact, but asks OnWriteContact before the card is built and builds only an
+  // accepted one: for a handler that decides by the contact's record alone (a change ledger), so
+  // that a refused card costs nothing. Changes the handler makes to the contact show in its card.
+  bool WriteContactAskedFirst(TvContact& contact, std::string& out, bool asAnsi);
+
   // The text of one card, "BEGIN:VCARD" to "END:VCARD", every line but the last ended by CR LF,
   // in Windows-1252.
   std::string BuildCardText(const TvContact& contact) const;

@@ -685,7 +685,35 @@ TEST_F(VCardTest, CardsBuiltBeforehandAreWrittenAsCardsBuiltAtOnce) {
     EXPECT_EQ(beforehand, atOnce);
     EXPECT_EQ(card.WrittenCount(), written);
     EXPECT_EQ(written, 3);
+    // Asked first: the same bytes; only the accepted cards are built, and a failure to build
+    // leaves the output as it was.
+    std::string askedFirst = "head:";
+    card.BeginStream();
+    for (int i = 0; i < card.vContacts.Count(); ++i) {
+      EXPECT_EQ(card.WriteContactAskedFirst(card.vContacts[i], askedFirst, asAnsi), i != 3);
+    }
+    EXPECT_EQ(askedFirst, atOnce);
+    EXPECT_EQ(card.WrittenCount(), written);
   }
+}
+
+TEST_F(VCardTest, AskedFirstTheHandlerSeesTheContactBeforeItsCardIsBuilt) {
+  TvContact contact;
+  contact.LastName = "Alt";
+  card.OnWriteContact = [](TvContact& c, bool& write) {
+    write = c.ScoreItem.RecordID != 0;
+    c.LastName = "Neu";
+  };
+  std::string out = "head:";
+  EXPECT_FALSE(card.WriteContactAskedFirst(contact, out, false));
+  EXPECT_EQ(out, "head:");
+  contact.ScoreItem.RecordID = 1;
+  EXPECT_TRUE(card.WriteContactAskedFirst(contact, out, false));
+  EXPECT_NE(out.find("\r\nN:Neu;"), std::string::npos);
+  EXPECT_EQ(card.WrittenCount(), 1);
+  card.OnWriteContact = [](TvContact&, bool&) { throw std::runtime_error("ledger"); };
+  EXPECT_THROW(card.WriteContactAskedFirst(contact, out, true), std::runtime_error);
+  EXPECT_EQ(card.WrittenCount(), 1);
 }
 
 // A refused card, or one whose handler throws, leaves the output as it was.

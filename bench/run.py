@@ -99,21 +99,27 @@ def main():
             subprocess.run([maker, db, str(n), "--seed", "1"], check=True, stdout=subprocess.DEVNULL)
         cmds = commands(build, baseline, db, data, n, env)
         results = {name: [] for name in cmds}
+        load_before = os.getloadavg()
         for _ in range(runs):
             for name, (cmd, cmd_env) in cmds.items():
                 results[name].append(measure(cmd, cmd_env))
+        load_after = os.getloadavg()
         m = {name: medians(r) for name, r in results.items()}
+        print("load average (1, 5, 15 min) before %.1f %.1f %.1f, after %.1f %.1f %.1f" % (
+            load_before + load_after))
         print("%d records, median of %d                wall s   CPU s  peak RSS MiB" % (n, runs))
         for name in sorted(m):
             print("  %-32s %7.2f %7.2f %10.0f" % (name, *m[name]))
         full, step, csv = m["(1) full job"], m["(3) sqlite3 stepping"], m["(2) sqlite3 -csv"]
-        print("  (1)/(3) wall %.2f   (1)/(2) wall %.2f   (4)/(2) wall %.2f" % (
-            full[0] / step[0], full[0] / csv[0], m["(4) changes"][0] / csv[0]))
+        print("  (1)/(3) wall %.2f CPU %.2f   (1)/(2) wall %.2f   (4)/(2) wall %.2f" % (
+            full[0] / step[0], full[1] / step[1], full[0] / csv[0], m["(4) changes"][0] / csv[0]))
         if baseline:
             for what in ("(1) full job", "(4) changes"):
                 new, old = m[what], m[what + " old"]
-                print("  %s new/old: wall %.2f, CPU %.2f; ratio to (2) new %.2f old %.2f" % (
-                    what, new[0] / old[0], new[1] / old[1], new[0] / csv[0], old[0] / csv[0]))
+                print("  %s new/old: wall %.2f, CPU %.2f; ratio to (2) new %.2f old %.2f; "
+                      "to (3) new %.2f old %.2f" % (
+                          what, new[0] / old[0], new[1] / old[1], new[0] / csv[0], old[0] / csv[0],
+                          new[0] / step[0], old[0] / step[0]))
 
 
 if __name__ == "__main__":

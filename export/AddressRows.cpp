@@ -16,6 +16,9 @@ constexpr size_t kStampSize = 19;  // "yyyy.dd.mm.hh.nn.ss"
 // Column names of the statement, in TRowColumn order.
 constexpr const char* kColumnNames[kRowColumns] = {"NName", "VName",   "Abt", "adr_42_",
                                                    "Ort",   "strasse", "GR"};
+// The texts of a record as read that follow its columns.
+constexpr size_t kRawStamp = kRowColumns;
+constexpr size_t kRawIx = kRowColumns + 1;
 
 // Batches: how many records, how much text, and how many may wait in the hand-over.
 constexpr size_t kBatchRows = 512;
@@ -110,13 +113,25 @@ std::string FormatChangeStamp(std::string_view text) {
   return std::string(FormatChangeStampTo(out, text));
 }
 
-std::string CompanyName(std::string_view abt) {
+void AppendCompanyName(std::string& out, std::string_view abt) {
   size_t b = 0, e = abt.size();
   while (b < e && static_cast<unsigned char>(abt[b]) <= ' ') ++b;
   while (e > b && static_cast<unsigned char>(abt[e - 1]) <= ' ') --e;
-  std::string s(abt.substr(b, e - b));
-  std::replace(s.begin(), s.end(), '\xAC', ' ');
-  return ReplaceAll(s, "  ", " ");
+  const auto blankOf = [&](size_t i) { return abt[i] == ' ' || abt[i] == '\xAC'; };
+  for (size_t i = b; i < e; ++i) {
+    if (!blankOf(i)) {
+      out += abt[i];
+      continue;
+    }
+    out += ' ';
+    if (i + 1 < e && blankOf(i + 1)) ++i;  // a pair of blanks gives one
+  }
+}
+
+std::string CompanyName(std::string_view abt) {
+  std::string s;
+  AppendCompanyName(s, abt);
+  return s;
 }
 
 void ExtractContactData(std::string_view ix, std::vector<std::string_view>& emails,
@@ -136,9 +151,9 @@ void ExtractContactData(std::string_view ix, std::vector<std::string_view>& emai
       phones.push_back(piece);
     }
   }
+  std::erase_if(phones, [](std::string_view c) { return c.size() <= 8; });
   SortUniqueIgnoringCase(emails);
   SortUniqueIgnoringCase(phones);
-  std::erase_if(phones, [](std::string_view c) { return c.size() <= 8; });
   NaturalSort(emails);
   NaturalSort(phones);
 }
@@ -166,39 +181,55 @@ TAddressRowReader::TAddressRowReader(TAdsQuery& query)
 bool TAddressRowReader::Fill(TRowBatch& batch, size_t maxRows, size_t maxBytes) {
   for (; !query_.Eof(); query_.Next()) {
     if (batch.Rows() >= maxRows || batch.TextBytes() >= maxBytes) return true;
-    query_.AsText(ix_, ix_text_);
-    ExtractContactData(ix_text_, emails_, phones_);
-    if (emails_.empty() && phones_.empty()) continue;  // no contact: never reaches the ledger
-    AddRow(batch);
+    batch.BeginRow(query_.AsInt64(id_), {0, 0});
+    for (const int column : columns_) batch.AddText(query_.RawText(column));
+    batch.AddText(query_.RawText(stamp_));
+    batch.AddText(query_.RawText(ix_));
   }
   return false;
 }
 
-void TAddressRowReader::AddRow(TRowBatch& batch) {
-  batch.BeginRow(query_.AsInt64(id_), {emails_.size(), phones_.size()});
+bool TAddressRowPicker::Add(const TRowView& raw, TRowBatch& batch) {
+  AssignUtf8AsAnsi(ix_text_, raw.Field(kRawIx));
+  ExtractContactData(ix_text_, emails_, phones_);
+  if (emails_.empty() && phones_.empty()) return false;  // no contact: never reaches the ledger
+  batch.BeginRow(raw.Id(), {emails_.size(), phones_.size()});
   for (int c = 0; c < kRowColumns; ++c) {
     if (c == kAbt) {
-      query_.AsText(columns_[c], value_);
-      batch.AddText(CompanyName(value_));
+      AssignUtf8AsAnsi(value_, raw.Field(c));
+      batch.AddBuilt([&](std::string& text) { AppendCompanyName(text, value_); });
     } else {
-      batch.AddConverted(query_.RawText(columns_[c]));
+      batch.AddConverted(raw.Field(c));
     }
   }
-  query_.AsText(stamp_, value_);
+  AssignUtf8AsAnsi(value_, raw.Field(kRawStamp));
   char stamp[kStampSize];
   batch.AddText(FormatChangeStampTo(stamp, value_));
   for (const auto& e : emails_) batch.AddText(e);
   for (const auto& p : phones_) batch.AddText(p);
+  return true;
 }
 
 void PipeAddressRows(TAdsQuery& query, const std::function<void()>& prepare,
-                     const std::function<void(const TRowBatch&)>& consume) {
+                     const std::function<void(const TRowBatch&)>& consume,
+                     const std::function<void(TRowBatch&)>& extend) {
   // The columns are found here, so that a missing one fails before anything starts.
   TAddressRowReader reader(query);
-  PipeRowBatches(
-      TPipeLimits{kQueueBatches, kQueueBatchesAhead, kQueueBytes},
-      [&](TRowBatch& batch) { return reader.Fill(batch, kBatchRows, kBatchBytes); }, prepare,
-      consume);
+  TAddressRowPicker picker;
+  TBatchStages stages;
+  stages.fill = [&](TRowBatch& batch) { return reader.Fill(batch, kBatchRows, kBatchBytes); };
+  stages.work = [&](const TRowBatch& raw, TRowBatch& batch, bool behind) {
+    const bool extending = behind && extend;
+    // Picked text is about as long as read text; an Extra text (a card) about twice that.
+    batch.Reserve(raw.TextBytes() * (extending ? 3 : 1) + (64 << 10), raw.Rows());
+    for (size_t r = 0; r < raw.Rows(); ++r) {
+      if (picker.Add(TRowView(raw, r), batch) && extending) extend(batch);
+    }
+    if (extending) batch.MarkExtended();
+  };
+  stages.prepare = prepare;
+  stages.consume = consume;
+  PipeRowBatches(TPipeLimits{kQueueBatches, kQueueBatchesAhead, kQueueBytes}, stages);
 }
 
 // --- building --------------------------------------------------------------------------------

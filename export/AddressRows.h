@@ -25,33 +25,49 @@ inline constexpr const char* kCardProdId = "Parvela";
 // EADSDatabaseError (missing folder or file, damaged file, missing table or column).
 void OpenAddressTable(TAdsConnection& connection, TAdsQuery& query, const std::string& dbPath);
 
-// Reads the open statement's rows from the cursor on and keeps the usable ones (with an e-mail
-// address or a phone number of 9 or more digits), with their contact data picked out and
-// converted, in a batch.
+// Reads the open statement's rows from the cursor on and copies each as stored into a batch,
+// without looking at it: the ID, then the bytes of the columns in TRowColumn order, of adr_47_ and
+// of IX (TRowView::Field 0 to kRowColumns + 1). Only stepping and copying, so that the thread that
+// reads the table waits for nothing else.
 class TAddressRowReader {
  public:
   // Finds the columns; raises EADSDatabaseError for a missing one.
   explicit TAddressRowReader(TAdsQuery& query);
-  // Adds usable records to batch until it holds maxRows records or maxBytes of text, or the table
-  // ends. False when the table has ended. Raises EADSDatabaseError for a failed read.
+  // Adds records to batch until it holds maxRows records or maxBytes of text, or the table ends.
+  // False when the table has ended. Raises EADSDatabaseError for a failed read.
   bool Fill(TRowBatch& batch, size_t maxRows, size_t maxBytes);
 
  private:
-  void AddRow(TRowBatch& batch);
   TAdsQuery& query_;
   int id_, ix_, stamp_;
   int columns_[kRowColumns];
+};
+
+// Keeps the usable records of a batch as read (with an e-mail address or a phone number of 9 or
+// more digits): their texts converted to Windows-1252, Abt as the company name, the change time
+// formatted, and the e-mail addresses and phone numbers picked out of IX.
+class TAddressRowPicker {
+ public:
+  // Adds the record to batch when it is usable; true then.
+  bool Add(const TRowView& raw, TRowBatch& batch);
+
+ private:
   std::string ix_text_, value_;
   std::vector<std::string_view> emails_, phones_;  // views into ix_text_
 };
 
-// Reads the whole table from the open statement on a second thread, while on the calling thread
-// prepare() runs once and then consume(batch) for every batch of usable records, in table order.
-// The reader runs ahead while prepare() works. A failure on either side (any exception, also one
-// outside std::exception) stops both and is raised here once both have stopped: the reader's
-// first, then the consumer's.
+// Reads the whole table from the open statement on a second thread and picks the usable records
+// out of the rows on a third, while on the calling thread prepare() runs once and then
+// consume(batch) for every batch of usable records, in table order. The reading runs ahead while
+// prepare() works. While the calling thread is behind (in prepare(), or batches wait for it),
+// the third thread also runs extend(batch), when set, after each record it adds to a batch: it
+// adds the record's Extra text, some of the calling thread's work done beforehand; such batches
+// are marked Extended. A failure on any thread (any exception, also one outside std::exception)
+// stops all and is raised here once all have stopped: the reader's first, then the picker's,
+// then the consumer's.
 void PipeAddressRows(TAdsQuery& query, const std::function<void()>& prepare,
-                     const std::function<void(const TRowBatch&)>& consume);
+                     const std::function<void(const TRowBatch&)>& consume,
+                     const std::function<void(TRowBatch&)>& extend = {});
 
 // One contact, filled again for every record so that its memory is reused.
 class TContactFiller {
@@ -75,6 +91,8 @@ std::string FormatChangeStamp(std::string_view text);
 // Abt as the company name: trimmed of blanks and control characters, "\xAC" made a blank, each
 // pair of blanks made one (one pass, left to right).
 std::string CompanyName(std::string_view abt);
+// The same, appended to out.
+void AppendCompanyName(std::string& out, std::string_view abt);
 
 // The e-mail addresses and phone numbers in IX, each list without case-blind duplicates (the
 // first kept) and naturally sorted; the entries are views into ix. The lists are cleared first

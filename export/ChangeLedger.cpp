@@ -2,6 +2,7 @@
 
 #include <sys/mman.h>
 
+#include <charconv>
 #include <cstdlib>
 #include <mutex>
 #include <new>
@@ -58,17 +59,23 @@ TreeItemPool& Pool() {
   return *pool;
 }
 
+// The text in double quotes, inner quotes doubled; a text without quotes (every stamp the export
+// makes) is appended in one piece.
 void AppendQuoted(std::string& out, std::string_view text) {
   out += '"';
-  for (const char c : text) {
-    if (c == '"') out += '"';
-    out += c;
+  for (size_t quote = text.find('"'); quote != std::string_view::npos; quote = text.find('"')) {
+    out.append(text.substr(0, quote + 1));
+    out += '"';
+    text.remove_prefix(quote + 1);
   }
+  out.append(text);
   out += '"';
 }
 
 void AppendLine(std::string& out, const TScoreItem& item) {
-  AppendQuoted(out, std::to_string(item.RecordID));
+  char number[16];
+  const auto end = std::to_chars(number, number + sizeof number, item.RecordID).ptr;
+  AppendQuoted(out, std::string_view(number, static_cast<size_t>(end - number)));
   out += ',';
   AppendQuoted(out, item.ChangeStamp);
   out += "\r\n";

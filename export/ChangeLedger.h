@@ -60,6 +60,9 @@ class TChangeLedger {
   // The file line of an entry: quoted number, ",", quoted stamp (inner quotes doubled), CR LF.
   static std::string Line(const TScoreItem& item);
 
+  // True while the ledger holds no entry (none loaded, added or checked).
+  bool Empty() const { return !hasKeys_; }
+
   TBinTree& Tree() { return *tree_; }
   // Filled by the walk of the tree while the ledger is saved; empty otherwise.
   std::vector<TScoreItem*> LedgerList;

@@ -76,7 +76,8 @@ TPVAdressJob::~TPVAdressJob() {
 }
 
 void TPVAdressJob::DoWriteContact(TvContact& contact, bool& write) {
-  write = wideId_ || ContactChanged(contact.ScoreItem.RecordID, contact.ScoreItem.ChangeStamp);
+  write = wideId_ || !ledgerInUse_ ||
+          ContactChanged(contact.ScoreItem.RecordID, contact.ScoreItem.ChangeStamp);
 }
 
 void TPVAdressJob::Execute() {
@@ -109,25 +110,40 @@ void TPVAdressJob::Export() {
   SaveLedger();
 }
 
-// The reading thread picks the contact data out of the records; this thread loads the ledger,
-// fills the contacts, lets the ledger decide and writes the accepted cards.
+// One thread reads the table and a second picks the contact data out of the records; this thread
+// loads the ledger, fills the contacts, lets the ledger decide and writes the accepted cards,
+// building only those: the ledger decides by ID and stamp alone. In a full export, where every
+// card is accepted, the second thread builds the cards of its batches too while this one is
+// behind. Without a ledger file a ledger left empty would let every record through and never be
+// saved: it is not kept then.
 void TPVAdressJob::WriteCards(TCardOutput& output) {
   Card->BeginStream();
-  TContactFiller filler(Version);
+  TContactFiller filler(Version), builder(Version);
   const bool ansi = WritesAnsi();
   const auto prepare = [this] {
     if (OnlyChanges) LoadLedger();
+    ledgerInUse_ = !LedgerPath.empty() || !Ledger->Empty();
+  };
+  const auto build = [&](TRowBatch& batch) {
+    const TvContact& contact = builder.Fill(TRowView(batch, batch.Rows() - 1));
+    batch.AddBuilt([&](std::string& text) { Card->AppendCardText(contact, text, ansi); });
   };
   const auto consume = [&](const TRowBatch& batch) {
     for (size_t r = 0; r < batch.Rows(); ++r) {
       const TRowView row(batch, r);
       TvContact& contact = filler.Fill(row);
       wideId_ = !IsLedgerId(row.Id());
-      Card->WriteContact(contact, output.Buffer(), ansi);
+      if (batch.Extended()) {
+        Card->WriteBuiltContact(contact, row.Extra(), output.Buffer());
+      } else {
+        Card->WriteContactAskedFirst(contact, output.Buffer(), ansi);
+      }
       output.FlushWhenFull();
     }
   };
-  PipeAddressRows(*Query, prepare, consume);
+  PipeAddressRows(*Query, prepare, consume,
+                  OnlyChanges ? std::function<void(TRowBatch&)>() : build);
+  ledgerInUse_ = true;
 }
 
 void TPVAdressJob::CommitOutput(TCardOutput& output) {

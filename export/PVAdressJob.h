@@ -50,7 +50,8 @@ class TPVAdressJob : public TWorkerThreadJob {
   static std::string LedgerLine(const TScoreItem& item) { return TChangeLedger::Line(item); }
 
   // The OnWriteContact handler of the card: asks the ledger, except for a record whose ID does
-  // not fit the ledger's 32 bits, which is always written.
+  // not fit the ledger's 32 bits, which is always written, and except while the export keeps no
+  // ledger (no ledger file and nothing in the ledger), when every record is written.
   void DoWriteContact(TvContact& contact, bool& write);
 
   // The result text of the last Execute (also posted).
@@ -76,7 +77,8 @@ class TPVAdressJob : public TWorkerThreadJob {
   void CommitOutput(TCardOutput& output);
   bool WritesAnsi() const { return AsAnsi && Version != vv30; }
   std::string result_;
-  bool wideId_ = false;  // the contact being written has an ID outside 32 bits
+  bool wideId_ = false;      // the contact being written has an ID outside 32 bits
+  bool ledgerInUse_ = true;  // false while an export runs with no ledger file and an empty ledger
 };
 
 // The file name part of a path as text for the result: Windows-1252, escaped for the markup.

@@ -19,6 +19,14 @@ void TRowBatch::Clear() {
   text_.clear();
   meta_.clear();
   rowStart_.clear();
+  extended_ = false;
+}
+
+void TRowBatch::Reserve(size_t textBytes, size_t rows) {
+  constexpr size_t kMetaPerRow = 4 + 2 * (kRowColumns + 4);  // a few lists and an Extra text
+  text_.reserve(textBytes);
+  meta_.reserve(rows * kMetaPerRow);
+  rowStart_.reserve(rows);
 }
 
 void TRowBatch::BeginRow(int64_t id, const TListSizes& lists) {
@@ -132,6 +140,11 @@ bool TRowBatchQueue::Stopped() const {
   return stopped_;
 }
 
+bool TRowBatchQueue::Behind() const {
+  std::lock_guard<std::mutex> hold(lock_);
+  return !consuming_ || 2 * queue_.size() >= maxBatches_;
+}
+
 namespace {
 
 // The producing side of PipeRowBatches; stops the queue on failure.
@@ -150,7 +163,69 @@ void Produce(const std::function<bool(TRowBatch&)>& fill, TRowBatchQueue& queue,
   }
 }
 
+// The middle stage: turns batches of in into batches of out until in ends or either stops; a stop
+// on one side is passed to the other.
+void Work(const std::function<void(const TRowBatch&, TRowBatch&, bool)>& work, TRowBatchQueue& in,
+          TRowBatchQueue& out, std::exception_ptr& error) {
+  try {
+    while (auto batch = in.Pop()) {
+      auto result = out.Fresh();
+      work(*batch, *result, out.Behind());
+      in.Recycle(std::move(batch));
+      if (result->Rows() > 0 && !out.Push(std::move(result))) break;
+    }
+  } catch (...) {
+    error = std::current_exception();
+    out.Stop();
+  }
+  if (in.Stopped() || out.Stopped()) {
+    in.Stop();
+    out.Stop();
+  }
+  out.Close();
+}
+
+// The calling thread's part: prepare, then every batch of queue in order.
+void Consume(const std::function<void()>& prepare,
+             const std::function<void(const TRowBatch&)>& consume, TRowBatchQueue& queue,
+             std::exception_ptr& error) {
+  try {
+    if (prepare) prepare();
+    while (auto batch = queue.Pop()) {
+      consume(*batch);
+      queue.Recycle(std::move(batch));
+    }
+  } catch (...) {
+    error = std::current_exception();
+    queue.Stop();
+  }
+}
+
 }  // namespace
+
+void PipeRowBatches(const TPipeLimits& limits, const TBatchStages& stages) {
+  TRowBatchQueue filled(limits), worked(limits);
+  std::exception_ptr fillError, workError, consumeError;
+  std::thread producer([&] {
+    Produce(stages.fill, filled, fillError);
+    filled.Close();
+  });
+  std::thread worker;
+  try {
+    worker = std::thread([&] { Work(stages.work, filled, worked, workError); });
+  } catch (...) {
+    filled.Stop();
+    producer.join();
+    throw;
+  }
+  Consume(stages.prepare, stages.consume, worked, consumeError);
+  worked.Stop();  // the worker then stops the producer, should either still run
+  worker.join();
+  producer.join();
+  if (fillError) std::rethrow_exception(fillError);
+  if (workError) std::rethrow_exception(workError);
+  if (consumeError) std::rethrow_exception(consumeError);
+}
 
 void PipeRowBatches(const TPipeLimits& limits, const std::function<bool(TRowBatch&)>& fill,
                     const std::function<void()>& prepare,
@@ -161,16 +236,7 @@ void PipeRowBatches(const TPipeLimits& limits, const std::function<bool(TRowBatc
     Produce(fill, queue, producerError);
     queue.Close();
   });
-  try {
-    if (prepare) prepare();
-    while (auto batch = queue.Pop()) {
-      consume(*batch);
-      queue.Recycle(std::move(batch));
-    }
-  } catch (...) {
-    consumerError = std::current_exception();
-    queue.Stop();
-  }
+  Consume(prepare, consume, queue, consumerError);
   producer.join();
   if (producerError) std::rethrow_exception(producerError);
   if (consumerError) std::rethrow_exception(consumerError);

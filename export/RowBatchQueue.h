@@ -26,7 +26,9 @@ struct TListSizes {
 // A batch of records: all texts in one buffer, each an (offset, length) pair, so that a record
 // costs no allocation once the batch has grown. Per record: the 64-bit ID, the e-mail count, the
 // phone count, then the pairs of the columns, the change stamp, the e-mail addresses and the
-// phone numbers. A record is BeginRow followed by exactly kRowColumns + 1 + emails + phones texts.
+// phone numbers. A record is BeginRow followed by kRowColumns + 1 + emails + phones texts, and
+// may have one more (TRowView::Extra). A batch of records as read (lists of size 0) holds any
+// number of texts per record, read by TRowView::Field.
 class TRowBatch {
  public:
   void Clear();
@@ -37,6 +39,23 @@ class TRowBatch {
   void AddText(std::string_view s);
   // Adds UTF-8 text from the database as Windows-1252, converted straight into the buffer.
   void AddConverted(std::string_view utf8);
+  // Makes room for this much text and these many records without growing.
+  void Reserve(size_t textBytes, size_t rows);
+  // Marks that every record of the batch has its Extra text; Clear takes the mark away.
+  void MarkExtended() { extended_ = true; }
+  bool Extended() const { return extended_; }
+  // Adds the text that build(buffer) appends to the batch's buffer, made in place without a copy.
+  template <class Build>
+  void AddBuilt(Build&& build) {
+    const size_t start = text_.size();
+    try {
+      build(text_);
+    } catch (...) {
+      text_.resize(start);
+      throw;
+    }
+    EndText(start);
+  }
 
  private:
   friend class TRowView;
@@ -46,6 +65,7 @@ class TRowBatch {
   std::string text_;
   std::vector<uint32_t> meta_;
   std::vector<uint32_t> rowStart_;
+  bool extended_ = false;
 };
 
 // Read access to record row of a batch; valid while the batch is unchanged.
@@ -59,6 +79,10 @@ class TRowView {
   std::string_view Stamp() const { return Text(kRowColumns); }
   std::string_view Email(size_t i) const { return Text(kRowColumns + 1 + i); }
   std::string_view Phone(size_t i) const { return Text(kRowColumns + 1 + Emails() + i); }
+  // The text added after the phone numbers; only for a record that has one.
+  std::string_view Extra() const { return Text(kRowColumns + 1 + Emails() + Phones()); }
+  // The i-th text of the record, in the order added.
+  std::string_view Field(size_t i) const { return Text(i); }
 
  private:
   std::string_view Text(size_t i) const;
@@ -91,6 +115,8 @@ class TRowBatchQueue {
   void Close();
   void Stop();
   bool Stopped() const;
+  // True while the consumer has not taken its first batch or at least half of maxBatches wait.
+  bool Behind() const;
 
  private:
   bool Full() const;
@@ -114,5 +140,21 @@ class TRowBatchQueue {
 void PipeRowBatches(const TPipeLimits& limits, const std::function<bool(TRowBatch&)>& fill,
                     const std::function<void()>& prepare,
                     const std::function<void(const TRowBatch&)>& consume);
+
+// The stages of a pipe of three threads (see PipeRowBatches below).
+struct TBatchStages {
+  std::function<bool(TRowBatch&)> fill;                          // first thread
+  std::function<void(const TRowBatch&, TRowBatch&, bool)> work;  // second thread
+  std::function<void()> prepare;                                 // calling thread, may be empty
+  std::function<void(const TRowBatch&)> consume;                 // calling thread
+};
+
+// As above with a middle stage on a third thread: work(in, out, behind) turns each filled batch
+// into an empty out batch, and the non-empty out batches reach consume in order; behind tells
+// whether the consumer is behind (see TRowBatchQueue::Behind), so that work may take over some of
+// its work. Each of the two queues
+// has these limits. A failure in any stage stops all three and is raised here once all have
+// stopped: fill's first, then work's, then the calling thread's.
+void PipeRowBatches(const TPipeLimits& limits, const TBatchStages& stages);
 
 }  // namespace pv

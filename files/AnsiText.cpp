@@ -108,10 +108,19 @@ void AppendUtf8AsAnsi(std::string& out, std::string_view text) {
   constexpr uint64_t kHighBits = 0x8080808080808080ULL;
   const size_t size = text.size();
   const auto* src = reinterpret_cast<const unsigned char*>(text.data());
+  // Plain ASCII, by far the most common, is the same in both: its start is appended as it is.
+  size_t ascii = 0;
+  for (uint64_t word; ascii + 8 <= size; ascii += 8) {
+    std::memcpy(&word, src + ascii, 8);
+    if ((word & kHighBits) != 0) break;
+  }
+  while (ascii < size && src[ascii] < 0x80) ++ascii;
   const size_t start = out.size();
+  out.append(text.data(), ascii);
+  if (ascii == size) return;
   out.resize(start + size);  // the 1252 form is never longer than the UTF-8 one
   char* dst = out.data() + start;
-  size_t i = 0, o = 0;
+  size_t i = ascii, o = ascii;
   while (i < size) {
     // Plain ASCII, by far the most common, is copied eight bytes at a time.
     uint64_t word;

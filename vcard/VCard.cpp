@@ -245,22 +245,63 @@ void AppendParamValue(std::string& out, std::string_view s, unsigned esc) {
   if (quote) out += '"';
 }
 
-// Windows-1252 to UTF-8 through the code page's byte table; runs of ASCII are copied as they are.
-void AppendUtf8(std::string& out, std::string_view s) {
-  const char* p = s.data();
-  const char* const end = p + s.size();
-  while (p < end) {
-    const char* q = p;
-    for (uint64_t word; end - q >= 8; q += 8) {
-      std::memcpy(&word, q, 8);
-      if (word & 0x8080808080808080u) break;
-    }
-    while (q < end && static_cast<unsigned char>(*q) < 0x80) ++q;
-    out.append(p, static_cast<size_t>(q - p));
-    p = q;
-    while (q < end && static_cast<unsigned char>(*q) >= 0x80) ++q;
-    if (q > p) AppendAnsiAsUtf8(out, std::string_view(p, static_cast<size_t>(q - p)));
-    p = q;
+// The UTF-8 form of a unit from 0x80 on (two or three bytes) into utf8; returns its length.
+size_t Utf8Unit(char16_t u, char (&utf8)[3]) {
+  if (u < 0x800) {
+    utf8[0] = static_cast<char>(0xC0 | (u >> 6));
+    utf8[1] = static_cast<char>(0x80 | (u & 0x3F));
+    return 2;
+  }
+  utf8[0] = static_cast<char>(0xE0 | (u >> 12));
+  utf8[1] = static_cast<char>(0x80 | ((u >> 6) & 0x3F));
+  utf8[2] = static_cast<char>(0x80 | (u & 0x3F));
+  return 3;
+}
+
+// The index of the first byte from 0x80 on in text[from, size), or size; eight bytes per test.
+size_t NextHigh(const char* text, size_t from, size_t size) {
+  for (uint64_t word; from + 8 <= size; from += 8) {
+    std::memcpy(&word, text + from, 8);
+    if ((word & 0x8080808080808080u) != 0) break;
+  }
+  while (from < size && static_cast<unsigned char>(text[from]) < 0x80) ++from;
+  return from;
+}
+
+// Converts the Windows-1252 text of out from start on to UTF-8 where it stands. Each byte from
+// 0x80 on grows to two or three; the text is moved back from the end, run by run, so nothing is
+// overwritten before it is read, and the text before the first such byte stays where it is.
+void ConvertTailToUtf8(std::string& out, size_t start) {
+  constexpr size_t kMost = 64;  // bytes remembered; a card with more takes a second pass
+  size_t at[kMost];
+  size_t count = 0, grow = 0;
+  const size_t size = out.size();
+  for (size_t i = NextHigh(out.data(), start, size); i < size;
+       i = NextHigh(out.data(), i + 1, size)) {
+    if (count < kMost) at[count] = i;
+    ++count;
+    grow += AnsiCharToWide(static_cast<unsigned char>(out[i])) < 0x800 ? 1 : 2;
+  }
+  if (count == 0) return;
+  if (count > kMost) {
+    const std::string tail = out.substr(start);
+    out.resize(start);
+    AppendAnsiAsUtf8(out, tail);
+    return;
+  }
+  out.resize(size + grow);
+  char* const text = out.data();
+  size_t end = size, to = size + grow;
+  while (count > 0) {
+    const size_t high = at[--count];
+    const size_t run = end - high - 1;  // the bytes after it that need no change
+    to -= run;
+    std::memmove(text + to, text + high + 1, run);
+    char utf8[3];
+    const size_t n = Utf8Unit(AnsiCharToWide(static_cast<unsigned char>(text[high])), utf8);
+    to -= n;
+    std::memcpy(text + to, utf8, n);
+    end = high;
   }
 }
 
@@ -639,17 +680,53 @@ void TAdvvCard::SaveToStream(std::string& stream, bool asAnsi) {
 }
 
 bool TAdvvCard::WriteContact(TvContact& contact, std::string& out, bool asAnsi) {
-  FCard.clear();
-  AppendCard(FCard, contact);
+  // The card is built where it goes, and taken back when it is refused.
+  const size_t start = out.size();
+  bool write = true;
+  try {
+    AppendCard(out, contact);
+    if (OnWriteContact) OnWriteContact(contact, write);
+  } catch (...) {
+    out.resize(start);
+    throw;
+  }
+  if (!write) {
+    out.resize(start);
+    return false;
+  }
+  if (!asAnsi) ConvertTailToUtf8(out, start);
+  EndLine(out);
+  ++FWrittenCount;
+  return true;
+}
+
+void TAdvvCard::AppendCardText(const TvContact& contact, std::string& out, bool asAnsi) const {
+  const size_t start = out.size();
+  AppendCard(out, contact);
+  if (!asAnsi) ConvertTailToUtf8(out, start);
+  EndLine(out);
+}
+
+bool TAdvvCard::WriteBuiltContact(TvContact& contact, std::string_view cardText, std::string& out) {
   bool write = true;
   if (OnWriteContact) OnWriteContact(contact, write);
   if (!write) return false;
-  if (asAnsi) {
-    out += FCard;
-  } else {
-    AppendUtf8(out, FCard);
+  out += cardText;
+  ++FWrittenCount;
+  return true;
+}
+
+bool TAdvvCard::WriteContactAskedFirst(TvContact& contact, std::string& out, bool asAnsi) {
+  bool write = true;
+  if (OnWriteContact) OnWriteContact(contact, write);
+  if (!write) return false;
+  const size_t start = out.size();
+  try {
+    AppendCardText(contact, out, asAnsi);
+  } catch (...) {
+    out.resize(start);
+    throw;
   }
-  out += "\r\n";
   ++FWrittenCount;
   return true;
 }

@@ -51,8 +51,22 @@ class TAdvvCard {
   // Starts an output: WrittenCount 0, SaveTime from Clock.
   void BeginStream();
   // Builds the contact's card, asks OnWriteContact, and when accepted appends the card and CR LF
-  // to out (Windows-1252 unchanged when asAnsi, else UTF-8) and counts it. True when written.
+  // to out (Windows-1252 unchanged when asAnsi, else UTF-8) and counts it. True when written;
+  // out is as it was when the card is refused or an exception passes.
   bool WriteContact(TvContact& contact, std::string& out, bool asAnsi);
+
+  // Appends the text WriteContact writes for an accepted contact: the card and CR LF,
+  // Windows-1252 when asAnsi, else UTF-8. Asks and counts nothing and changes nothing here, so
+  // that another thread may build cards while this one writes (not while BeginStream runs).
+  void AppendCardText(const TvContact& contact, std::string& out, bool asAnsi) const;
+  // WriteContact for a contact whose text AppendCardText has built already: asks OnWriteContact
+  // and, when accepted, appends cardText to out and counts it. True when written.
+  bool WriteBuiltContact(TvContact& contact, std::string_view cardText, std::string& out);
+
+  // As WriteContact, but asks OnWriteContact before the card is built and builds only an
+  // accepted one: for a handler that decides by the contact's record alone (a change ledger), so
+  // that a refused card costs nothing. Changes the handler makes to the contact show in its card.
+  bool WriteContactAskedFirst(TvContact& contact, std::string& out, bool asAnsi);
 
   // The text of one card, "BEGIN:VCARD" to "END:VCARD", every line but the last ended by CR LF,
   // in Windows-1252.
@@ -66,7 +80,6 @@ class TAdvvCard {
   TDateTime FSaveTime = 0;
   std::string FRevBasic;     // REV value of SaveTime in UTC, 4.0 form
   std::string FRevExtended;  // the same for 2.1, 3.0 and version-less cards
-  std::string FCard;         // reused card buffer
 };
 
 // ";PREF" (2.1) or ";TYPE=PREF" (other versions) when preferred, else empty.

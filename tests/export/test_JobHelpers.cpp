@@ -104,11 +104,68 @@ TEST(JobHelpers, CompanyFromAbt) {
       {"\t\r\nA\x01", "A"},
       {"", ""},
       {"    ", ""},
+      {"a    b", "a  b"},  // four blanks: two pairs
+      {"x\xAC\xACy", "x y"},
+      {"\xAC A", " A"},  // the sign is no blank for the trimming
+      {"A \xAC", "A "},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.abt);
     EXPECT_EQ(CompanyName(c.abt), c.company);
   }
+}
+
+// A record as read: the columns in TRowColumn order, then adr_47_ and IX, all as stored.
+struct RawRecord {
+  int64_t id;
+  std::vector<std::string> fields;
+};
+
+TEST(JobHelpers, PickerKeepsUsableRecordsConvertedAndInTheirOrder) {
+  const RawRecord raw[] = {
+      {1,
+       {"M\xC3\xBCller", "J\xC3\xBCrgen", " Vertrieb\xC2\xAC Nord ", "70173", "Stuttgart",
+        "K\xC3\xB6nigstra\xC3\x9F"
+        "e 1",
+        "Kunden\r\nPresse", "20240315 143005123", "r\xC3\xBC@x.de 0711 07111234567 b@mail.de"}},
+      {2, {"Leer", "", "", "", "", "", "", "20240315 143005123", "kein Kontakt 0711"}},
+      {4294967297LL, {"M\xFCller", "", "", "", "", "", "", "kaputt", "07111234567"}},
+  };
+  TRowBatch in, out;
+  for (const RawRecord& r : raw) {
+    in.BeginRow(r.id, {0, 0});
+    for (const std::string& f : r.fields) in.AddText(f);
+  }
+  TAddressRowPicker picker;
+  std::vector<bool> kept;
+  for (size_t r = 0; r < in.Rows(); ++r) kept.push_back(picker.Add(TRowView(in, r), out));
+  EXPECT_EQ(kept, (std::vector<bool>{true, false, true}));
+  ASSERT_EQ(out.Rows(), 2u);
+
+  const TRowView first(out, 0);
+  EXPECT_EQ(first.Id(), 1);
+  EXPECT_EQ(first.Column(kNName), "M\xFCller");
+  EXPECT_EQ(first.Column(kVName), "J\xFCrgen");
+  EXPECT_EQ(first.Column(kAbt), "Vertrieb Nord");
+  EXPECT_EQ(first.Column(kPostCode), "70173");
+  EXPECT_EQ(first.Column(kCity), "Stuttgart");
+  EXPECT_EQ(first.Column(kStreet),
+            "K\xF6nigstra\xDF"
+            "e 1");
+  EXPECT_EQ(first.Column(kGroups), "Kunden\r\nPresse");
+  EXPECT_EQ(first.Stamp(), "2024.15.03.14.30.05");
+  ASSERT_EQ(first.Emails(), 2u);
+  EXPECT_EQ(first.Email(0), "b@mail.de");
+  EXPECT_EQ(first.Email(1), "r\xFC@x.de");
+  ASSERT_EQ(first.Phones(), 1u);
+  EXPECT_EQ(first.Phone(0), "07111234567");
+
+  const TRowView second(out, 1);  // text that is not UTF-8 is taken as it is
+  EXPECT_EQ(second.Id(), 4294967297LL);
+  EXPECT_EQ(second.Column(kNName), "M\xFCller");
+  EXPECT_EQ(second.Stamp(), "1899.30.12.00.00.00");
+  EXPECT_EQ(second.Emails(), 0u);
+  EXPECT_EQ(second.Phones(), 1u);
 }
 
 TEST(JobHelpers, ChangeStampByFixedPositions) {

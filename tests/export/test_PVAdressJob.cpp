@@ -12,6 +12,7 @@
 #include "files/FileUtil.h"
 #include "files/ScopedOverride.h"
 #include "tests/export/JobFixture.h"
+#include "tests/export/LooseDb.h"
 #include "tests/support/SampleDb.h"
 #include "tests/support/TempDir.h"
 
@@ -98,6 +99,28 @@ TEST_F(JobTest, WithoutALedgerPathEveryContactIsWrittenEveryTime) {
   EXPECT_EQ(Run(true, false, "").Text, "<b>2</b> Adressen nach <b>pv.vcf</b> geschrieben.");
   EXPECT_EQ(Run(true, false, "").Text, "<b>2</b> Adressen nach <b>pv.vcf</b> geschrieben.");
   EXPECT_FALSE(FileExistsSafe(Ledger()));
+}
+
+// Without a ledger file the ledger is not kept at all; entries put into it beforehand are still
+// judged against, and then it is kept.
+TEST_F(JobTest, WithoutALedgerPathTheLedgerIsKeptOnlyWhenItHoldsEntries) {
+  test::MakeLooseDatabase(dir.path(),
+                          {Row(1, "a@muster.de"), Row(1, "a@muster.de"), Row(2, "b@muster.de")});
+  const std::string stamp = "2024.15.03.14.30.05";  // that of Row
+  for (const bool preloaded : {false, true}) {
+    SCOPED_TRACE(preloaded);
+    TPVAdressJob job(&receiver, Out(), dir.path(), "", true, false);
+    if (preloaded) job.LedgerAdd(2, stamp);
+    job.Execute();
+    ASSERT_TRUE(receiver.Last().Ok) << receiver.Last().Text;
+    EXPECT_EQ(job.Ledger->Empty(), !preloaded);
+    const std::string file = ReadFile(Out());
+    EXPECT_EQ(CardOf(file, 2).empty(), preloaded);
+    // Both records with ID 1 are written: a record met twice is judged against the file only.
+    const size_t first = file.find("N:Muster1;");
+    EXPECT_NE(first, std::string::npos);
+    EXPECT_NE(file.rfind("N:Muster1;"), first);
+  }
 }
 
 // Every failure: a message, the completion, and neither the vCard file nor the ledger touched.

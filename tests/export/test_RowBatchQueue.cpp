@@ -2,6 +2,7 @@
 // the queue stays within its bounds, either side can stop it, and no batch is lost or reordered.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <stdexcept>
@@ -81,6 +82,32 @@ TEST(RowBatch, ConvertedTextIsWindows1252AndEmptyTextStaysEmpty) {
   EXPECT_EQ(view.Column(kVName), "");
   EXPECT_EQ(view.Column(kAbt), "M\xFCller");
   EXPECT_EQ(view.Stamp(), "");
+}
+
+TEST(RowBatch, RecordsAsReadHoldAnyNumberOfTextsAndBuiltTextGoesInPlace) {
+  TRowBatch batch;
+  batch.BeginRow(-5, {0, 0});
+  for (const char* text : {"a", "", "ccc", "dd", "e", "f", "g", "h", "IX text"})
+    batch.AddText(text);
+  batch.BeginRow(6, {0, 0});
+  batch.AddBuilt([](std::string& text) { text += "built"; });
+  // A failed build takes back what it appended and adds no text.
+  EXPECT_THROW(batch.AddBuilt([](std::string& text) {
+    text += "half";
+    throw std::runtime_error("kaputt");
+  }),
+               std::runtime_error);
+  batch.AddBuilt([](std::string&) {});
+  const TRowView first(batch, 0), second(batch, 1);
+  EXPECT_EQ(first.Id(), -5);
+  EXPECT_EQ(first.Field(0), "a");
+  EXPECT_EQ(first.Field(1), "");
+  EXPECT_EQ(first.Field(2), "ccc");
+  EXPECT_EQ(first.Field(8), "IX text");
+  EXPECT_EQ(second.Id(), 6);
+  EXPECT_EQ(second.Field(0), "built");
+  EXPECT_EQ(second.Field(1), "");
+  EXPECT_EQ(batch.TextBytes(), std::string_view("acccddefghIX textbuilt").size());
 }
 
 // Pushes count batches numbered from first on a thread, counting the pushes that were taken.
@@ -234,6 +261,131 @@ TEST(PipeRowBatches, AFailureOnEitherSideIsRaisedHereAndStopsTheOther) {
       } catch (const std::runtime_error& e) {
         EXPECT_FALSE(foreign);
         EXPECT_STREQ(e.what(), "kaputt");
+      }
+    }
+  }
+}
+
+}  // namespace
+}  // namespace pv
+
+namespace pv {
+namespace {
+
+// The middle stage doubles every record (ID and -ID) and drops batches whose first ID is odd.
+void DoubleEvenBatches(const TRowBatch& in, TRowBatch& out, bool) {
+  if (FirstId(in) % 2 != 0) return;
+  for (size_t r = 0; r < in.Rows(); ++r) {
+    const int64_t id = TRowView(in, r).Id();
+    AddRecord(out, id);
+    AddRecord(out, -id);
+  }
+}
+
+TEST(PipeRowBatchesThroughAMiddleStage, EveryWorkedBatchArrivesInOrderAfterPrepare) {
+  int64_t next = 0;
+  std::vector<int64_t> seen;
+  bool prepared = false;
+  TBatchStages stages;
+  stages.fill = [&](TRowBatch& batch) {
+    AddRecord(batch, next++);
+    return next < 1000;
+  };
+  stages.work = DoubleEvenBatches;
+  stages.prepare = [&] { prepared = true; };
+  stages.consume = [&](const TRowBatch& batch) {
+    EXPECT_TRUE(prepared);
+    EXPECT_GT(batch.Rows(), 0u);  // empty results never arrive
+    for (size_t r = 0; r < batch.Rows(); ++r) seen.push_back(TRowView(batch, r).Id());
+  };
+  PipeRowBatches(kSmall, stages);
+  ASSERT_EQ(seen.size(), 1000u);
+  for (size_t i = 0; i < seen.size(); i += 2) {
+    EXPECT_EQ(seen[i], static_cast<int64_t>(i));
+    EXPECT_EQ(seen[i + 1], -static_cast<int64_t>(i));
+  }
+}
+
+TEST(RowBatchQueue, TheConsumerIsBehindBeforeItsFirstTakeAndWhileHalfTheBoundWaits) {
+  TRowBatchQueue queue(TPipeLimits{4, 8, 1 << 30});
+  EXPECT_TRUE(queue.Behind());
+  ASSERT_TRUE(queue.Push(BatchOf(0)));
+  EXPECT_TRUE(queue.Behind());
+  ASSERT_NE(queue.Pop(), nullptr);
+  EXPECT_FALSE(queue.Behind());
+  ASSERT_TRUE(queue.Push(BatchOf(1)));
+  EXPECT_FALSE(queue.Behind());
+  ASSERT_TRUE(queue.Push(BatchOf(2)));
+  EXPECT_TRUE(queue.Behind());
+  ASSERT_NE(queue.Pop(), nullptr);
+  EXPECT_FALSE(queue.Behind());
+}
+
+// While prepare runs, the middle stage is told that the consumer is behind; the batches it worked
+// then arrive as they were worked.
+TEST(PipeRowBatchesThroughAMiddleStage, TheMiddleStageKnowsWhenTheConsumerIsBehind) {
+  std::atomic<int> workedBehind{0};
+  int64_t next = 0;
+  TBatchStages stages;
+  stages.fill = [&](TRowBatch& batch) {
+    AddRecord(batch, next++);
+    return next < 100;
+  };
+  stages.work = [&](const TRowBatch& in, TRowBatch& out, bool behind) {
+    AddRecord(out, FirstId(in));
+    if (behind) {
+      out.MarkExtended();
+      ++workedBehind;
+    }
+  };
+  stages.prepare = [&] { ASSERT_TRUE(Eventually([&] { return workedBehind >= 3; })); };
+  std::vector<bool> extended;
+  stages.consume = [&](const TRowBatch& batch) { extended.push_back(batch.Extended()); };
+  PipeRowBatches(kSmall, stages);
+  ASSERT_EQ(extended.size(), 100u);
+  EXPECT_TRUE(extended[0] && extended[1] && extended[2]);  // worked before the first take
+  EXPECT_EQ(std::count(extended.begin(), extended.end(), true), workedBehind.load());
+}
+
+// A failure in any of the stages comes out of the pipe and stops the others, even those that
+// would run for ever.
+TEST(PipeRowBatchesThroughAMiddleStage, AFailureInAnyStageIsRaisedHereAndStopsTheOthers) {
+  enum Stage { kFill, kWork, kPrepare, kConsume };
+  for (const Stage stage : {kFill, kWork, kPrepare, kConsume}) {
+    for (const bool foreign : {false, true}) {
+      SCOPED_TRACE(testing::Message() << "stage " << stage << (foreign ? " foreign" : " std"));
+      const auto fail = [foreign](int code) {
+        if (foreign) throw Foreign{code};
+        throw std::runtime_error("kaputt " + std::to_string(code));
+      };
+      std::atomic<int64_t> produced{0}, worked{0};
+      int consumed = 0;
+      TBatchStages stages;
+      stages.fill = [&](TRowBatch& batch) {
+        if (stage == kFill && produced == 50) fail(1);
+        AddRecord(batch, produced++);
+        return true;  // endless unless stopped
+      };
+      stages.work = [&](const TRowBatch& in, TRowBatch& out, bool) {
+        if (stage == kWork && ++worked == 30) fail(2);
+        AddRecord(out, FirstId(in));
+      };
+      stages.prepare = [&] {
+        if (stage == kPrepare) fail(3);
+      };
+      stages.consume = [&](const TRowBatch&) {
+        if (stage == kConsume && ++consumed == 10) fail(4);
+      };
+      const int expected = stage == kFill ? 1 : stage == kWork ? 2 : stage == kPrepare ? 3 : 4;
+      try {
+        PipeRowBatches(kSmall, stages);
+        ADD_FAILURE() << "no failure raised";
+      } catch (const Foreign& f) {
+        EXPECT_TRUE(foreign);
+        EXPECT_EQ(f.code, expected);
+      } catch (const std::runtime_error& e) {
+        EXPECT_FALSE(foreign);
+        EXPECT_EQ(e.what(), "kaputt " + std::to_string(expected));
       }
     }
   }

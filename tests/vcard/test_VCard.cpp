@@ -632,6 +632,105 @@ TEST_F(VCardTest, Utf8OutputIsTheAnsiOutputThroughUtf16) {
   EXPECT_NE(std::string::npos, utf8.find("then \xC3\xBC"));
 }
 
+// Cards with few and with many bytes from 0x80 on, at the start, the end and between ASCII runs:
+// written after earlier text, the UTF-8 card is the ANSI card through UTF-16.
+TEST_F(VCardTest, Utf8CardsOfEveryMixAreTheAnsiCardsThroughUtf16) {
+  const struct {
+    std::string lastName;
+    int repeat;
+  } cases[] = {
+      {"Plain", 1},   {"\xFC", 1},   {"\x80\x81\x9F\xA0\xFF", 1},
+      {"ab\xE4", 21}, {"\xE4", 63},  {"\x80", 64},
+      {"x\x99y", 65}, {"\xDF", 200}, {"plain ASCII longer than eight bytes \xE9", 3},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << testing::PrintToString(c.lastName) << " x" << c.repeat);
+    TvContact contact;
+    contact.vCardVersion = vv40;
+    for (int i = 0; i < c.repeat; ++i) contact.LastName += c.lastName;
+    contact.FirstName = "\x80";
+    std::string ansi = "earlier \xFC", utf8 = ansi;
+    card.BeginStream();
+    ASSERT_TRUE(card.WriteContact(contact, ansi, true));
+    ASSERT_TRUE(card.WriteContact(contact, utf8, false));
+    EXPECT_EQ(utf8.substr(0, 9), "earlier \xFC");
+    EXPECT_EQ(utf8.substr(9), WideToUtf8Text(AnsiToUtf16(ansi.substr(9))));
+  }
+}
+
+// A card built beforehand (as another thread does) and then written gives the same bytes, asks
+// the handler the same way and counts the same as one built and written at once.
+TEST_F(VCardTest, CardsBuiltBeforehandAreWrittenAsCardsBuiltAtOnce) {
+  FillTypical(card.vContacts.Add());
+  FillEverything(card.vContacts.Add(), vv30);
+  FillEverything(card.vContacts.Add(), vv21);
+  card.vContacts.Add().FirstName = "Bare";
+  card.OnWriteContact = [](TvContact& c, bool& write) { write = c.FirstName != "Bare"; };
+  for (const bool asAnsi : {true, false}) {
+    SCOPED_TRACE(asAnsi);
+    std::string atOnce = "head:", beforehand = "head:";
+    card.BeginStream();
+    for (int i = 0; i < card.vContacts.Count(); ++i) {
+      card.WriteContact(card.vContacts[i], atOnce, asAnsi);
+    }
+    const int written = card.WrittenCount();
+    card.BeginStream();
+    for (int i = 0; i < card.vContacts.Count(); ++i) {
+      std::string text = "earlier text";
+      card.AppendCardText(card.vContacts[i], text, asAnsi);
+      EXPECT_EQ(
+          card.WriteBuiltContact(card.vContacts[i], std::string_view(text).substr(12), beforehand),
+          i != 3);
+    }
+    EXPECT_EQ(beforehand, atOnce);
+    EXPECT_EQ(card.WrittenCount(), written);
+    EXPECT_EQ(written, 3);
+    // Asked first: the same bytes; only the accepted cards are built, and a failure to build
+    // leaves the output as it was.
+    std::string askedFirst = "head:";
+    card.BeginStream();
+    for (int i = 0; i < card.vContacts.Count(); ++i) {
+      EXPECT_EQ(card.WriteContactAskedFirst(card.vContacts[i], askedFirst, asAnsi), i != 3);
+    }
+    EXPECT_EQ(askedFirst, atOnce);
+    EXPECT_EQ(card.WrittenCount(), written);
+  }
+}
+
+TEST_F(VCardTest, AskedFirstTheHandlerSeesTheContactBeforeItsCardIsBuilt) {
+  TvContact contact;
+  contact.LastName = "Alt";
+  card.OnWriteContact = [](TvContact& c, bool& write) {
+    write = c.ScoreItem.RecordID != 0;
+    c.LastName = "Neu";
+  };
+  std::string out = "head:";
+  EXPECT_FALSE(card.WriteContactAskedFirst(contact, out, false));
+  EXPECT_EQ(out, "head:");
+  contact.ScoreItem.RecordID = 1;
+  EXPECT_TRUE(card.WriteContactAskedFirst(contact, out, false));
+  EXPECT_NE(out.find("\r\nN:Neu;"), std::string::npos);
+  EXPECT_EQ(card.WrittenCount(), 1);
+  card.OnWriteContact = [](TvContact&, bool&) { throw std::runtime_error("ledger"); };
+  EXPECT_THROW(card.WriteContactAskedFirst(contact, out, true), std::runtime_error);
+  EXPECT_EQ(card.WrittenCount(), 1);
+}
+
+// A refused card, or one whose handler throws, leaves the output as it was.
+TEST_F(VCardTest, ARefusedOrFailedCardLeavesTheOutputAsItWas) {
+  TvContact contact;
+  contact.LastName = "M\xFCller";
+  for (const bool asAnsi : {true, false}) {
+    std::string out = "head:";
+    card.OnWriteContact = [](TvContact&, bool& write) { write = false; };
+    EXPECT_FALSE(card.WriteContact(contact, out, asAnsi));
+    EXPECT_EQ(out, "head:");
+    card.OnWriteContact = [](TvContact&, bool&) { throw std::runtime_error("ledger"); };
+    EXPECT_THROW(card.WriteContact(contact, out, asAnsi), std::runtime_error);
+    EXPECT_EQ(out, "head:");
+  }
+}
+
 TEST_F(VCardTest, HandlerDecidesPerContactAfterTheTextIsBuilt) {
   std::string stream = "old contents";
   card.SaveToStream(stream, false);

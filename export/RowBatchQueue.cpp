@@ -147,7 +147,7 @@ bool TRowBatchQueue::Behind() const {
 
 namespace {
 
-// The producing side of PipeRowBatches; stops the queue on failure.
+// The filling stage of PipeRowBatches; stops the queue on failure.
 void Produce(const std::function<bool(TRowBatch&)>& fill, TRowBatchQueue& queue,
              std::exception_ptr& error) {
   try {
@@ -225,21 +225,6 @@ void PipeRowBatches(const TPipeLimits& limits, const TBatchStages& stages) {
   if (fillError) std::rethrow_exception(fillError);
   if (workError) std::rethrow_exception(workError);
   if (consumeError) std::rethrow_exception(consumeError);
-}
-
-void PipeRowBatches(const TPipeLimits& limits, const std::function<bool(TRowBatch&)>& fill,
-                    const std::function<void()>& prepare,
-                    const std::function<void(const TRowBatch&)>& consume) {
-  TRowBatchQueue queue(limits);
-  std::exception_ptr producerError, consumerError;
-  std::thread producer([&] {
-    Produce(fill, queue, producerError);
-    queue.Close();
-  });
-  Consume(prepare, consume, queue, consumerError);
-  producer.join();
-  if (producerError) std::rethrow_exception(producerError);
-  if (consumerError) std::rethrow_exception(consumerError);
 }
 
 }  // namespace pv

@@ -131,17 +131,7 @@ class TRowBatchQueue {
   bool consuming_ = false;                        // guarded by lock_: Pop was called
 };
 
-// Runs a producer and a consumer of batches on two threads through a TRowBatchQueue with these
-// limits: fill(batch) on a second thread adds records to an empty batch and returns false after
-// the last one; on the calling thread prepare() runs once (it may be empty) and then
-// consume(batch) for every non-empty batch, in order. A failure on either side (any exception,
-// also one outside std::exception) stops both and is raised here once both have stopped: the
-// producer's first, then the consumer's.
-void PipeRowBatches(const TPipeLimits& limits, const std::function<bool(TRowBatch&)>& fill,
-                    const std::function<void()>& prepare,
-                    const std::function<void(const TRowBatch&)>& consume);
-
-// The stages of a pipe of three threads (see PipeRowBatches below).
+// The stages of a pipe of three threads (see PipeRowBatches).
 struct TBatchStages {
   std::function<bool(TRowBatch&)> fill;                          // first thread
   std::function<void(const TRowBatch&, TRowBatch&, bool)> work;  // second thread
@@ -149,12 +139,14 @@ struct TBatchStages {
   std::function<void(const TRowBatch&)> consume;                 // calling thread
 };
 
-// As above with a middle stage on a third thread: work(in, out, behind) turns each filled batch
-// into an empty out batch, and the non-empty out batches reach consume in order; behind tells
-// whether the consumer is behind (see TRowBatchQueue::Behind), so that work may take over some of
-// its work. Each of the two queues
-// has these limits. A failure in any stage stops all three and is raised here once all have
-// stopped: fill's first, then work's, then the calling thread's.
+// Runs the stages on three threads through two TRowBatchQueues, each with these limits:
+// fill(batch) on one thread adds records to an empty batch and returns false after the last one;
+// work(in, out, behind) on a second turns each non-empty filled batch into an empty out batch;
+// on the calling thread prepare() runs once (it may be empty) and then consume(batch) for every
+// non-empty out batch, in order. behind tells whether the consumer is behind (see
+// TRowBatchQueue::Behind), so that work may take over some of its work. A failure in any stage
+// (any exception, also one outside std::exception) stops all three and is raised here once all
+// have stopped: fill's first, then work's, then the calling thread's.
 void PipeRowBatches(const TPipeLimits& limits, const TBatchStages& stages);
 
 }  // namespace pv

@@ -5,8 +5,10 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <stdexcept>
 #include <thread>
+#include <utility>
 
 #include "export/RowBatchQueue.h"
 
@@ -207,21 +209,37 @@ TEST(RowBatchQueue, CloseDrainsEveryBatchInOrder) {
 
 const TPipeLimits kSmall{2, 4, 1 << 20};
 
+// A middle stage that passes every record on unchanged.
+void PassOn(const TRowBatch& in, TRowBatch& out, bool) {
+  for (size_t r = 0; r < in.Rows(); ++r) AddRecord(out, TRowView(in, r).Id());
+}
+
+// The pipe's stages from fill, prepare and consume, with PassOn between them.
+TBatchStages PassingStages(std::function<bool(TRowBatch&)> fill, std::function<void()> prepare,
+                           std::function<void(const TRowBatch&)> consume) {
+  TBatchStages stages;
+  stages.fill = std::move(fill);
+  stages.work = PassOn;
+  stages.prepare = std::move(prepare);
+  stages.consume = std::move(consume);
+  return stages;
+}
+
 TEST(PipeRowBatches, EveryBatchArrivesInOrderAfterPrepare) {
   int64_t next = 0;
   int64_t seen = 0;
   bool prepared = false;
-  PipeRowBatches(
-      kSmall,
-      [&](TRowBatch& batch) {
-        for (int i = 0; i < 3 && next < 1000; ++i) AddRecord(batch, next++);
-        return next < 1000;
-      },
-      [&] { prepared = true; },
-      [&](const TRowBatch& batch) {
-        EXPECT_TRUE(prepared);
-        for (size_t r = 0; r < batch.Rows(); ++r) EXPECT_EQ(TRowView(batch, r).Id(), seen++);
-      });
+  PipeRowBatches(kSmall, PassingStages(
+                             [&](TRowBatch& batch) {
+                               for (int i = 0; i < 3 && next < 1000; ++i) AddRecord(batch, next++);
+                               return next < 1000;
+                             },
+                             [&] { prepared = true; },
+                             [&](const TRowBatch& batch) {
+                               EXPECT_TRUE(prepared);
+                               for (size_t r = 0; r < batch.Rows(); ++r)
+                                 EXPECT_EQ(TRowView(batch, r).Id(), seen++);
+                             }));
   EXPECT_EQ(seen, 1000);
 }
 
@@ -253,7 +271,7 @@ TEST(PipeRowBatches, AFailureOnEitherSideIsRaisedHereAndStopsTheOther) {
         if (side == kConsumer && ++consumed == 10) fail();
       };
       try {
-        PipeRowBatches(kSmall, fill, prepare, consume);
+        PipeRowBatches(kSmall, PassingStages(fill, prepare, consume));
         ADD_FAILURE() << "no failure raised";
       } catch (const Foreign& f) {
         EXPECT_TRUE(foreign);

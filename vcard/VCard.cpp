@@ -679,13 +679,19 @@ void TAdvvCard::SaveToStream(std::string& stream, bool asAnsi) {
   }
 }
 
+bool TAdvvCard::Accepted(TvContact& contact) {
+  bool write = true;
+  if (OnWriteContact) OnWriteContact(contact, write);
+  return write;
+}
+
 bool TAdvvCard::WriteContact(TvContact& contact, std::string& out, bool asAnsi) {
   // The card is built where it goes, and taken back when it is refused.
   const size_t start = out.size();
-  bool write = true;
+  bool write;
   try {
     AppendCard(out, contact);
-    if (OnWriteContact) OnWriteContact(contact, write);
+    write = Accepted(contact);
   } catch (...) {
     out.resize(start);
     throw;
@@ -702,31 +708,26 @@ bool TAdvvCard::WriteContact(TvContact& contact, std::string& out, bool asAnsi) 
 
 void TAdvvCard::AppendCardText(const TvContact& contact, std::string& out, bool asAnsi) const {
   const size_t start = out.size();
-  AppendCard(out, contact);
-  if (!asAnsi) ConvertTailToUtf8(out, start);
-  EndLine(out);
+  try {
+    AppendCard(out, contact);
+    if (!asAnsi) ConvertTailToUtf8(out, start);
+    EndLine(out);
+  } catch (...) {
+    out.resize(start);
+    throw;
+  }
 }
 
 bool TAdvvCard::WriteBuiltContact(TvContact& contact, std::string_view cardText, std::string& out) {
-  bool write = true;
-  if (OnWriteContact) OnWriteContact(contact, write);
-  if (!write) return false;
+  if (!Accepted(contact)) return false;
   out += cardText;
   ++FWrittenCount;
   return true;
 }
 
 bool TAdvvCard::WriteContactAskedFirst(TvContact& contact, std::string& out, bool asAnsi) {
-  bool write = true;
-  if (OnWriteContact) OnWriteContact(contact, write);
-  if (!write) return false;
-  const size_t start = out.size();
-  try {
-    AppendCardText(contact, out, asAnsi);
-  } catch (...) {
-    out.resize(start);
-    throw;
-  }
+  if (!Accepted(contact)) return false;
+  AppendCardText(contact, out, asAnsi);
   ++FWrittenCount;
   return true;
 }

@@ -56,8 +56,9 @@ class TAdvvCard {
   bool WriteContact(TvContact& contact, std::string& out, bool asAnsi);
 
   // Appends the text WriteContact writes for an accepted contact: the card and CR LF,
-  // Windows-1252 when asAnsi, else UTF-8. Asks and counts nothing and changes nothing here, so
-  // that another thread may build cards while this one writes (not while BeginStream runs).
+  // Windows-1252 when asAnsi, else UTF-8; out is as it was when an exception passes. Asks and
+  // counts nothing and changes nothing here, so that another thread may build cards while this
+  // one writes (not while BeginStream runs).
   void AppendCardText(const TvContact& contact, std::string& out, bool asAnsi) const;
   // WriteContact for a contact whose text AppendCardText has built already: asks OnWriteContact
   // and, when accepted, appends cardText to out and counts it. True when written.
@@ -75,6 +76,8 @@ class TAdvvCard {
  private:
   void SetSaveTime(TDateTime local);
   void AppendCard(std::string& out, const TvContact& contact) const;
+  // Whether OnWriteContact (when set) lets the contact's card be written.
+  bool Accepted(TvContact& contact);
 
   int32_t FWrittenCount = 0;
   TDateTime FSaveTime = 0;

@@ -109,12 +109,7 @@ void AppendUtf8AsAnsi(std::string& out, std::string_view text) {
   const size_t size = text.size();
   const auto* src = reinterpret_cast<const unsigned char*>(text.data());
   // Plain ASCII, by far the most common, is the same in both: its start is appended as it is.
-  size_t ascii = 0;
-  for (uint64_t word; ascii + 8 <= size; ascii += 8) {
-    std::memcpy(&word, src + ascii, 8);
-    if ((word & kHighBits) != 0) break;
-  }
-  while (ascii < size && src[ascii] < 0x80) ++ascii;
+  const size_t ascii = NextNonAscii(text);
   const size_t start = out.size();
   out.append(text.data(), ascii);
   if (ascii == size) return;
@@ -176,6 +171,11 @@ std::string AnsiToUtf8(std::string_view text) {
   std::string out;
   AppendAnsiAsUtf8(out, text);
   return out;
+}
+
+std::string_view AnsiCharAsUtf8(unsigned char c) {
+  const auto& e = kTables.utf8[c];
+  return {e.data() + 1, static_cast<size_t>(e[0])};
 }
 
 unsigned char AnsiUpper(unsigned char c) { return kTables.upper[c]; }

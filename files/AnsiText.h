@@ -3,7 +3,9 @@
 // letter case (no locale collation: the same order on every machine).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
 
@@ -25,6 +27,21 @@ std::string Utf8ToAnsi(std::string_view text);
 // appended to what out holds.
 void AssignUtf8AsAnsi(std::string& out, std::string_view text);
 void AppendUtf8AsAnsi(std::string& out, std::string_view text);
+
+// The index of the first byte from 0x80 on in text at or after from, or text.size(): where the
+// plain ASCII ends, which is the same in Windows-1252 and UTF-8. Eight bytes per test.
+inline size_t NextNonAscii(std::string_view text, size_t from = 0) {
+  const size_t size = text.size();
+  for (uint64_t word; from + 8 <= size; from += 8) {
+    std::memcpy(&word, text.data() + from, 8);
+    if ((word & 0x8080808080808080u) != 0) break;
+  }
+  while (from < size && static_cast<unsigned char>(text[from]) < 0x80) ++from;
+  return from;
+}
+
+// The UTF-8 form of one Windows-1252 byte: one to three bytes.
+std::string_view AnsiCharAsUtf8(unsigned char c);
 
 // Appends the UTF-8 form of Windows-1252 text to out (one to three bytes per input byte).
 void AppendAnsiAsUtf8(std::string& out, std::string_view text);

@@ -245,29 +245,6 @@ void AppendParamValue(std::string& out, std::string_view s, unsigned esc) {
   if (quote) out += '"';
 }
 
-// The UTF-8 form of a unit from 0x80 on (two or three bytes) into utf8; returns its length.
-size_t Utf8Unit(char16_t u, char (&utf8)[3]) {
-  if (u < 0x800) {
-    utf8[0] = static_cast<char>(0xC0 | (u >> 6));
-    utf8[1] = static_cast<char>(0x80 | (u & 0x3F));
-    return 2;
-  }
-  utf8[0] = static_cast<char>(0xE0 | (u >> 12));
-  utf8[1] = static_cast<char>(0x80 | ((u >> 6) & 0x3F));
-  utf8[2] = static_cast<char>(0x80 | (u & 0x3F));
-  return 3;
-}
-
-// The index of the first byte from 0x80 on in text[from, size), or size; eight bytes per test.
-size_t NextHigh(const char* text, size_t from, size_t size) {
-  for (uint64_t word; from + 8 <= size; from += 8) {
-    std::memcpy(&word, text + from, 8);
-    if ((word & 0x8080808080808080u) != 0) break;
-  }
-  while (from < size && static_cast<unsigned char>(text[from]) < 0x80) ++from;
-  return from;
-}
-
 // Converts the Windows-1252 text of out from start on to UTF-8 where it stands. Each byte from
 // 0x80 on grows to two or three; the text is moved back from the end, run by run, so nothing is
 // overwritten before it is read, and the text before the first such byte stays where it is.
@@ -276,11 +253,10 @@ void ConvertTailToUtf8(std::string& out, size_t start) {
   size_t at[kMost];
   size_t count = 0, grow = 0;
   const size_t size = out.size();
-  for (size_t i = NextHigh(out.data(), start, size); i < size;
-       i = NextHigh(out.data(), i + 1, size)) {
+  for (size_t i = NextNonAscii(out, start); i < size; i = NextNonAscii(out, i + 1)) {
     if (count < kMost) at[count] = i;
     ++count;
-    grow += AnsiCharToWide(static_cast<unsigned char>(out[i])) < 0x800 ? 1 : 2;
+    grow += AnsiCharAsUtf8(static_cast<unsigned char>(out[i])).size() - 1;
   }
   if (count == 0) return;
   if (count > kMost) {
@@ -297,10 +273,9 @@ void ConvertTailToUtf8(std::string& out, size_t start) {
     const size_t run = end - high - 1;  // the bytes after it that need no change
     to -= run;
     std::memmove(text + to, text + high + 1, run);
-    char utf8[3];
-    const size_t n = Utf8Unit(AnsiCharToWide(static_cast<unsigned char>(text[high])), utf8);
-    to -= n;
-    std::memcpy(text + to, utf8, n);
+    const std::string_view utf8 = AnsiCharAsUtf8(static_cast<unsigned char>(text[high]));
+    to -= utf8.size();
+    std::memcpy(text + to, utf8.data(), utf8.size());
     end = high;
   }
 }

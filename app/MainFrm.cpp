@@ -6,6 +6,7 @@
 
 #include "carddav/SyncJob.h"
 #include "export/PVAdressJob.h"
+#include "export/StrUtils.h"
 #include "files/AnsiText.h"
 #include "files/FileUtil.h"
 #include "files/Folders.h"
@@ -264,11 +265,8 @@ void TMainFrm::SyncDone(std::unique_ptr<TResultCell> cell) {
   syncText_ = cell ? cell->Text : std::string();
   if (closing_) return;  // the window is going: nobody to tell
   view_.SetSyncing(false);
-  std::string shown = EscapeMarkup(syncText_);
-  for (size_t at = shown.find('\n'); at != std::string::npos; at = shown.find('\n', at)) {
-    shown.replace(at, 1, "<br>");
-  }
-  view_.ShowMessage((syncOk_ ? kFinished : kFailed) + shown);
+  view_.ShowMessage((syncOk_ ? kFinished : kFailed) +
+                    ReplaceAll(EscapeMarkup(syncText_), "\n", "<br>"));
 }
 
 std::string TMainFrm::LedgerFileName() const {

@@ -19,6 +19,7 @@ constexpr const char* kColumnNames[kRowColumns] = {"NName", "VName",   "Abt", "a
 // The texts of a record as read that follow its columns.
 constexpr size_t kRawStamp = kRowColumns;
 constexpr size_t kRawIx = kRowColumns + 1;
+constexpr size_t kRawTexts = kRawIx + 1;
 
 // Batches: how many records, how much text, and how many may wait in the hand-over.
 constexpr size_t kBatchRows = 512;
@@ -171,22 +172,29 @@ void OpenAddressTable(TAdsConnection& connection, TAdsQuery& query, const std::s
 }
 
 TAddressRowReader::TAddressRowReader(TAdsQuery& query)
-    : query_(query),
-      id_(query.FieldIndex("ID")),
-      ix_(query.FieldIndex("IX")),
-      stamp_(query.FieldIndex("adr_47_")) {
+    : query_(query), id_(query.FieldIndex("ID")) {
+  static_assert(sizeof columns_ / sizeof columns_[0] == kRawTexts);
+  columns_[kRawIx] = query.FieldIndex("IX");
+  columns_[kRawStamp] = query.FieldIndex("adr_47_");
   for (int c = 0; c < kRowColumns; ++c) columns_[c] = query.FieldIndex(kColumnNames[c]);
 }
 
 bool TAddressRowReader::Fill(TRowBatch& batch, size_t maxRows, size_t maxBytes) {
   for (; !query_.Eof(); query_.Next()) {
     if (batch.Rows() >= maxRows || batch.TextBytes() >= maxBytes) return true;
-    batch.BeginRow(query_.AsInt64(id_), {0, 0});
-    for (const int column : columns_) batch.AddText(query_.RawText(column));
-    batch.AddText(query_.RawText(stamp_));
-    batch.AddText(query_.RawText(ix_));
+    std::string_view texts[kRawTexts];
+    for (size_t i = 0; i < kRawTexts; ++i) texts[i] = query_.RawText(columns_[i]);
+    batch.AddRawRow(query_.AsInt64(id_), texts);
   }
   return false;
+}
+
+void TAddressRowPicker::AddAnsi(TRowBatch& batch, std::string_view text) {
+  if (form_ == TPickedText::Ansi) {
+    batch.AddText(text);
+  } else {
+    batch.AddBuilt([&](std::string& out) { AppendAnsiAsUtf8(out, text); });
+  }
 }
 
 bool TAddressRowPicker::Add(const TRowView& raw, TRowBatch& batch) {
@@ -197,25 +205,29 @@ bool TAddressRowPicker::Add(const TRowView& raw, TRowBatch& batch) {
   for (int c = 0; c < kRowColumns; ++c) {
     if (c == kAbt) {
       AssignUtf8AsAnsi(value_, raw.Field(c));
-      batch.AddBuilt([&](std::string& text) { AppendCompanyName(text, value_); });
-    } else {
+      company_.clear();
+      AppendCompanyName(company_, value_);
+      AddAnsi(batch, company_);
+    } else if (form_ == TPickedText::Ansi) {
       batch.AddConverted(raw.Field(c));
+    } else {
+      batch.AddBuilt([&](std::string& out) { AppendUtf8ThroughAnsi(out, raw.Field(c)); });
     }
   }
   AssignUtf8AsAnsi(value_, raw.Field(kRawStamp));
   char stamp[kStampSize];
   batch.AddText(FormatChangeStampTo(stamp, value_));
-  for (const auto& e : emails_) batch.AddText(e);
+  for (const auto& e : emails_) AddAnsi(batch, e);
   for (const auto& p : phones_) batch.AddText(p);
   return true;
 }
 
-void PipeAddressRows(TAdsQuery& query, const std::function<void()>& prepare,
+void PipeAddressRows(TAdsQuery& query, TPickedText form, const std::function<void()>& prepare,
                      const std::function<void(const TRowBatch&)>& consume,
                      const std::function<void(TRowBatch&)>& extend) {
   // The columns are found here, so that a missing one fails before anything starts.
   TAddressRowReader reader(query);
-  TAddressRowPicker picker;
+  TAddressRowPicker picker(form);
   TBatchStages stages;
   stages.fill = [&](TRowBatch& batch) { return reader.Fill(batch, kBatchRows, kBatchBytes); };
   stages.work = [&](const TRowBatch& raw, TRowBatch& batch, bool behind) {

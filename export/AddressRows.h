@@ -39,33 +39,44 @@ class TAddressRowReader {
 
  private:
   TAdsQuery& query_;
-  int id_, ix_, stamp_;
-  int columns_[kRowColumns];
+  int id_;
+  int columns_[kRowColumns + 2];  // the texts in the order of a record as read
 };
 
+// How the texts of picked records are held: in Windows-1252, or in UTF-8 with only the characters
+// Windows-1252 has (the UTF-8 form of the Windows-1252 texts), so that cards written as UTF-8 are
+// built in UTF-8 straight away and need no conversion.
+enum class TPickedText { Ansi, Utf8 };
+
 // Keeps the usable records of a batch as read (with an e-mail address or a phone number of 9 or
-// more digits): their texts converted to Windows-1252, Abt as the company name, the change time
-// formatted, and the e-mail addresses and phone numbers picked out of IX.
+// more digits): their texts as the system holds them (Windows-1252, or its UTF-8 form), Abt as the
+// company name, the change time formatted, and the e-mail addresses and phone numbers picked out
+// of IX. Names and lists are decided in Windows-1252 in either form.
 class TAddressRowPicker {
  public:
+  explicit TAddressRowPicker(TPickedText form = TPickedText::Ansi) : form_(form) {}
   // Adds the record to batch when it is usable; true then.
   bool Add(const TRowView& raw, TRowBatch& batch);
 
  private:
-  std::string ix_text_, value_;
+  // Adds text, held in Windows-1252, in the picked form.
+  void AddAnsi(TRowBatch& batch, std::string_view text);
+
+  const TPickedText form_;
+  std::string ix_text_, value_, company_;
   std::vector<std::string_view> emails_, phones_;  // views into ix_text_
 };
 
 // Reads the whole table from the open statement on a second thread and picks the usable records
-// out of the rows on a third, while on the calling thread prepare() runs once and then
-// consume(batch) for every batch of usable records, in table order. The reading runs ahead while
-// prepare() works. While the calling thread is behind (in prepare(), or batches wait for it),
-// the third thread also runs extend(batch), when set, after each record it adds to a batch: it
-// adds the record's Extra text, some of the calling thread's work done beforehand; such batches
-// are marked Extended. A failure on any thread (any exception, also one outside std::exception)
-// stops all and is raised here once all have stopped: the reader's first, then the picker's,
-// then the consumer's.
-void PipeAddressRows(TAdsQuery& query, const std::function<void()>& prepare,
+// out of the rows on a third, their texts held in form, while on the calling thread prepare() runs
+// once and then consume(batch) for every batch of usable records, in table order. The reading runs
+// ahead while prepare() works. While the calling thread is behind (in prepare(), or batches wait
+// for it), the third thread also runs extend(batch), when set, after each record it adds to a
+// batch: it adds the record's Extra text, some of the calling thread's work done beforehand; such
+// batches are marked Extended. A failure on any thread (any exception, also one outside
+// std::exception) stops all and is raised here once all have stopped: the reader's first, then the
+// picker's, then the consumer's.
+void PipeAddressRows(TAdsQuery& query, TPickedText form, const std::function<void()>& prepare,
                      const std::function<void(const TRowBatch&)>& consume,
                      const std::function<void(TRowBatch&)>& extend = {});
 

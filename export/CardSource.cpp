@@ -17,11 +17,12 @@ void ReadCardRecords(const std::string& dbPath, TvCardVersion version,
   card.BeginStream();
   TContactFiller filler(version);
   std::string text;
-  PipeAddressRows(query, {}, [&](const TRowBatch& batch) {
+  // Picked in UTF-8 already, the cards are written as their texts are held.
+  PipeAddressRows(query, TPickedText::Utf8, {}, [&](const TRowBatch& batch) {
     for (size_t r = 0; r < batch.Rows(); ++r) {
       const TRowView row(batch, r);
       text.clear();
-      card.WriteContact(filler.Fill(row), text, false);
+      card.WriteContact(filler.Fill(row), text, true);
       sink(TCardRecord{row.Id(), row.Stamp(), text});
     }
   });

@@ -119,14 +119,17 @@ void TPVAdressJob::Export() {
 void TPVAdressJob::WriteCards(TCardOutput& output) {
   Card->BeginStream();
   TContactFiller filler(Version), builder(Version);
-  const bool ansi = WritesAnsi();
+  // The records are picked in the output's encoding, so that the cards are written as their
+  // texts are held.
+  const TPickedText form = WritesAnsi() ? TPickedText::Ansi : TPickedText::Utf8;
+  constexpr bool kAsHeld = true;
   const auto prepare = [this] {
     if (OnlyChanges) LoadLedger();
     ledgerInUse_ = !LedgerPath.empty() || !Ledger->Empty();
   };
   const auto build = [&](TRowBatch& batch) {
     const TvContact& contact = builder.Fill(TRowView(batch, batch.Rows() - 1));
-    batch.AddBuilt([&](std::string& text) { Card->AppendCardText(contact, text, ansi); });
+    batch.AddBuilt([&](std::string& text) { Card->AppendCardText(contact, text, kAsHeld); });
   };
   const auto consume = [&](const TRowBatch& batch) {
     for (size_t r = 0; r < batch.Rows(); ++r) {
@@ -136,12 +139,12 @@ void TPVAdressJob::WriteCards(TCardOutput& output) {
       if (batch.Extended()) {
         Card->WriteBuiltContact(contact, row.Extra(), output.Buffer());
       } else {
-        Card->WriteContactAskedFirst(contact, output.Buffer(), ansi);
+        Card->WriteContactAskedFirst(contact, output.Buffer(), kAsHeld);
       }
       output.FlushWhenFull();
     }
   };
-  PipeAddressRows(*Query, prepare, consume,
+  PipeAddressRows(*Query, form, prepare, consume,
                   OnlyChanges ? std::function<void(TRowBatch&)>() : build);
   ledgerInUse_ = true;
 }

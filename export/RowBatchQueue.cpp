@@ -1,7 +1,6 @@
 #include "export/RowBatchQueue.h"
 
 #include <exception>
-#include <limits>
 #include <thread>
 
 #include "files/AnsiText.h"
@@ -38,14 +37,25 @@ void TRowBatch::BeginRow(int64_t id, const TListSizes& lists) {
   meta_.push_back(static_cast<uint32_t>(lists.phones));
 }
 
-void TRowBatch::EndText(size_t start) {
-  constexpr size_t kMax = std::numeric_limits<uint32_t>::max();
-  if (text_.size() > kMax) {
-    text_.resize(start);
-    throw Exception("Ein Datensatz ist zu gro\xDF f\xFCr den Export.");
+void TRowBatch::TooLarge(size_t start) {
+  text_.resize(start);
+  throw Exception("Ein Datensatz ist zu gro\xDF f\xFCr den Export.");
+}
+
+void TRowBatch::AddRawRow(int64_t id, std::span<const std::string_view> texts) {
+  size_t start = text_.size(), size = 0;
+  for (const std::string_view t : texts) size += t.size();
+  if (start + size > UINT32_MAX) TooLarge(start);
+  BeginRow(id, {0, 0});
+  const size_t at = meta_.size();
+  meta_.resize(at + 2 * texts.size());
+  uint32_t* meta = meta_.data() + at;
+  for (const std::string_view t : texts) {
+    *meta++ = static_cast<uint32_t>(start);
+    *meta++ = static_cast<uint32_t>(t.size());
+    text_.append(t);
+    start += t.size();
   }
-  meta_.push_back(static_cast<uint32_t>(start));
-  meta_.push_back(static_cast<uint32_t>(text_.size() - start));
 }
 
 void TRowBatch::AddText(std::string_view s) {
@@ -65,10 +75,6 @@ TRowView::TRowView(const TRowBatch& batch, size_t row)
 
 int64_t TRowView::Id() const {
   return static_cast<int64_t>(static_cast<uint64_t>(m_[0]) | static_cast<uint64_t>(m_[1]) << 32);
-}
-
-std::string_view TRowView::Text(size_t i) const {
-  return std::string_view(b_.text_).substr(m_[4 + 2 * i], m_[5 + 2 * i]);
 }
 
 TRowBatchQueue::TRowBatchQueue(const TPipeLimits& limits)

@@ -9,6 +9,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -37,6 +38,8 @@ class TRowBatch {
   size_t TextBytes() const { return text_.size(); }
   void BeginRow(int64_t id, const TListSizes& lists);
   void AddText(std::string_view s);
+  // Adds a record as read: BeginRow(id, {0, 0}) and the texts, growing the buffers once.
+  void AddRawRow(int64_t id, std::span<const std::string_view> texts);
   // Adds UTF-8 text from the database as Windows-1252, converted straight into the buffer.
   void AddConverted(std::string_view utf8);
   // Makes room for this much text and these many records without growing.
@@ -61,7 +64,13 @@ class TRowBatch {
   friend class TRowView;
   // Records the text appended to text_ since start; raises pv::Exception when the batch outgrows
   // its 32-bit offsets (only a single record of gigabytes can).
-  void EndText(size_t start);
+  void EndText(size_t start) {
+    if (text_.size() > UINT32_MAX) TooLarge(start);
+    meta_.push_back(static_cast<uint32_t>(start));
+    meta_.push_back(static_cast<uint32_t>(text_.size() - start));
+  }
+  // Takes the text back to start and raises the failure of a record too large.
+  [[noreturn]] void TooLarge(size_t start);
   std::string text_;
   std::vector<uint32_t> meta_;
   std::vector<uint32_t> rowStart_;
@@ -85,7 +94,7 @@ class TRowView {
   std::string_view Field(size_t i) const { return Text(i); }
 
  private:
-  std::string_view Text(size_t i) const;
+  std::string_view Text(size_t i) const { return {b_.text_.data() + m_[4 + 2 * i], m_[5 + 2 * i]}; }
   const TRowBatch& b_;
   const uint32_t* m_;
 };

@@ -173,6 +173,21 @@ std::string AnsiToUtf8(std::string_view text) {
   return out;
 }
 
+void AppendUtf8ThroughAnsi(std::string& out, std::string_view text) {
+  const auto* src = reinterpret_cast<const unsigned char*>(text.data());
+  for (size_t i = NextNonAscii(text); i < text.size(); i = NextNonAscii(text, i)) {
+    char32_t cp;
+    const size_t n = DecodeSequence(src + i, text.size() - i, cp);
+    // Not UTF-8, or a character the code page lacks: the round trip changes the text.
+    if (n == 0 || ((cp < 0xA0 || cp > 0xFF) && AnsiOf(cp) == '?')) {
+      AppendAnsiAsUtf8(out, Utf8ToAnsi(text));
+      return;
+    }
+    i += n;
+  }
+  out.append(text);
+}
+
 std::string_view AnsiCharAsUtf8(unsigned char c) {
   const auto& e = kTables.utf8[c];
   return {e.data() + 1, static_cast<size_t>(e[0])};

@@ -28,6 +28,10 @@ std::string Utf8ToAnsi(std::string_view text);
 void AssignUtf8AsAnsi(std::string& out, std::string_view text);
 void AppendUtf8AsAnsi(std::string& out, std::string_view text);
 
+// Appends AnsiToUtf8(Utf8ToAnsi(text)): the text as the system holds it, in UTF-8. Valid UTF-8 of
+// characters the code page has, the usual case, is appended as it is, without the round trip.
+void AppendUtf8ThroughAnsi(std::string& out, std::string_view text);
+
 // The index of the first byte from 0x80 on in text at or after from, or text.size(): where the
 // plain ASCII ends, which is the same in Windows-1252 and UTF-8. Eight bytes per test.
 inline size_t NextNonAscii(std::string_view text, size_t from = 0) {

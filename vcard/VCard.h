@@ -52,7 +52,9 @@ class TAdvvCard {
   void BeginStream();
   // Builds the contact's card, asks OnWriteContact, and when accepted appends the card and CR LF
   // to out (Windows-1252 unchanged when asAnsi, else UTF-8) and counts it. True when written;
-  // out is as it was when the card is refused or an exception passes.
+  // out is as it was when the card is refused or an exception passes. Every escape and form works
+  // on ASCII bytes alone, so a contact whose texts are the UTF-8 form of Windows-1252 texts,
+  // written with asAnsi, gives the same UTF-8 card as its Windows-1252 twin written without.
   bool WriteContact(TvContact& contact, std::string& out, bool asAnsi);
 
   // Appends the text WriteContact writes for an accepted contact: the card and CR LF,

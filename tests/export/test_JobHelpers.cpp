@@ -168,6 +168,42 @@ TEST(JobHelpers, PickerKeepsUsableRecordsConvertedAndInTheirOrder) {
   EXPECT_EQ(second.Phones(), 1u);
 }
 
+// Picked in UTF-8, every text of every kept record is the UTF-8 form of the Windows-1252 pick:
+// the same records, lists and order, whatever the bytes.
+TEST(JobHelpers, PickerInUtf8GivesTheUtf8FormOfTheAnsiPick) {
+  const RawRecord raw[] = {
+      {1,
+       {"M\xC3\xBCller\xF0\x9F\x98\x80", "\xC2\x80Ren\xC3\xA9",
+        "\xC2\xAC\xC2\xAC Vertrieb \xC2\xAC\xC2\xAC", "70173", "K\xF6ln",
+        "Stra\xC3\x9F"
+        "e",
+        "A\r\nB", "20240315 143005123",
+        "J\xC3\x9CRGEN@x.de j\xC3\xBCrgen@X.DE 07111234567 \xE2\x82\xAC@x.de"}},
+      {2, {"", "", "", "", "", "", "", "", "kein Kontakt"}},
+      {3, {"M\xFCller", "", "\xFC", "", "", "", "", "kaputt", "b@x.de a@x.de"}},
+  };
+  TRowBatch in, ansi, utf8;
+  for (const RawRecord& r : raw) {
+    in.BeginRow(r.id, {0, 0});
+    for (const std::string& f : r.fields) in.AddText(f);
+  }
+  TAddressRowPicker ansiPicker(TPickedText::Ansi), utf8Picker(TPickedText::Utf8);
+  for (size_t r = 0; r < in.Rows(); ++r) {
+    EXPECT_EQ(ansiPicker.Add(TRowView(in, r), ansi), utf8Picker.Add(TRowView(in, r), utf8));
+  }
+  ASSERT_EQ(utf8.Rows(), 2u);
+  for (size_t r = 0; r < ansi.Rows(); ++r) {
+    const TRowView a(ansi, r), u(utf8, r);
+    ASSERT_EQ(u.Id(), a.Id());
+    ASSERT_EQ(u.Emails(), a.Emails());
+    ASSERT_EQ(u.Phones(), a.Phones());
+    for (size_t i = 0; i < kRowColumns + 1 + a.Emails() + a.Phones(); ++i) {
+      SCOPED_TRACE(::testing::Message() << "record " << r << " text " << i);
+      EXPECT_EQ(u.Field(i), AnsiToUtf8(a.Field(i)));
+    }
+  }
+}
+
 TEST(JobHelpers, ChangeStampByFixedPositions) {
   struct Case {
     std::string text, stamp;

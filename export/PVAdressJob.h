@@ -22,8 +22,9 @@ namespace pv {
 
 class TCardOutput;
 
-// The output is written to the file in pieces of this size while the cards are built.
-inline constexpr size_t kDefaultWriteChunk = 4 << 20;
+// The output is written to the file in pieces of this size while the cards are built: small
+// enough that the kernel copies each from the cache it was just written into.
+inline constexpr size_t kDefaultWriteChunk = 256 << 10;
 
 class TPVAdressJob : public TWorkerThreadJob {
  public:

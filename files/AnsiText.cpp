@@ -154,6 +154,11 @@ std::string Utf8ToAnsi(std::string_view text) {
 }
 
 void AppendAnsiAsUtf8(std::string& out, std::string_view text) {
+  // Plain ASCII, by far the most common, is the same in both: its start is appended as it is.
+  const size_t ascii = NextNonAscii(text);
+  out.append(text.data(), ascii);
+  text.remove_prefix(ascii);
+  if (text.empty()) return;
   const size_t start = out.size();
   out.resize(start + 3 * text.size());
   char* p = out.data() + start;

@@ -186,6 +186,7 @@ size_t AppendEscape(std::string& out, std::string_view s, size_t i, unsigned esc
 }
 
 void AppendEscaped(std::string& out, std::string_view s, unsigned esc) {
+  if (s.empty()) return;  // most components of a card are empty
   if (esc == 0) {
     out.append(s);
     return;

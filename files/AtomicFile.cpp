@@ -13,10 +13,13 @@
 #include <atomic>
 #include <cctype>
 #include <cerrno>
+#include <condition_variable>
 #include <cstring>
 #include <mutex>
 #include <random>
 #include <string_view>
+#include <system_error>
+#include <thread>
 
 #include "files/AnsiText.h"
 #include "files/Errors.h"
@@ -26,6 +29,7 @@ namespace pv {
 namespace {
 
 constexpr long long kWritebackChunk = 8 << 20;
+constexpr long long kDiskSyncChunk = 32 << 20;
 constexpr int kMaxLinkHops = 40;
 constexpr int kTempNameAttempts = 100;
 constexpr size_t kMaxBaseInTempName = 200;  // keeps the temporary name under NAME_MAX
@@ -49,6 +53,7 @@ struct {
 } gWriteFailure;
 
 std::atomic<bool> gUnnamedFiles{true};
+std::atomic<TDiskSyncCall> gDiskSync{fdatasync};
 
 // Bytes a write to name may still make before the injected failure, or -1 for no limit.
 long long InjectedLimit(const std::string& name) {
@@ -240,6 +245,65 @@ int RemoveStaleTempFiles(const std::string& folder) {
   return removed;
 }
 
+// Flushes the file to the disk on a thread of its own while the writer goes on, so that what is
+// written so far reaches the disk while the rest is still being made, and Commit's flush finds
+// little left to do. The first failed flush is kept for the writer: the kernel reports a failed
+// write-back to one flush only.
+class AtomicFileWriter::TDiskSync {
+ public:
+  explicit TDiskSync(int fd) : fd_(fd), thread_([this] { Run(); }) {}
+  ~TDiskSync() { Stop(); }
+  TDiskSync(const TDiskSync&) = delete;
+  TDiskSync& operator=(const TDiskSync&) = delete;
+
+  // Asks for a flush of everything written so far; one under way takes the request along.
+  void Request() {
+    {
+      std::lock_guard<std::mutex> hold(lock_);
+      requested_ = true;
+    }
+    wake_.notify_one();
+  }
+  // The errno of the first failed flush so far, or 0.
+  int Error() {
+    std::lock_guard<std::mutex> hold(lock_);
+    return error_;
+  }
+  // Ends the thread once a flush under way is done; then the errno of the first failed flush,
+  // or 0.
+  int Stop() {
+    {
+      std::lock_guard<std::mutex> hold(lock_);
+      stop_ = true;
+    }
+    wake_.notify_one();
+    if (thread_.joinable()) thread_.join();
+    return error_;
+  }
+
+ private:
+  void Run() {
+    std::unique_lock<std::mutex> hold(lock_);
+    for (;;) {
+      wake_.wait(hold, [this] { return requested_ || stop_; });
+      if (stop_) return;
+      requested_ = false;
+      hold.unlock();
+      const int err = gDiskSync.load()(fd_) == 0 ? 0 : errno;
+      hold.lock();
+      if (error_ == 0) error_ = err;
+    }
+  }
+
+  const int fd_;
+  std::mutex lock_;
+  std::condition_variable wake_;
+  bool requested_ = false;  // guarded by lock_
+  bool stop_ = false;       // guarded by lock_
+  int error_ = 0;           // guarded by lock_
+  std::thread thread_;      // last: starts once the rest is set up
+};
+
 AtomicFileWriter::AtomicFileWriter(const std::string& name) : name_(name) {
   target_ = ResolveReplaceTarget(name_);
   base_ = ExtractFileName(target_);
@@ -303,6 +367,7 @@ AtomicFileWriter::~AtomicFileWriter() { Discard(); }
 
 // Drops whatever this writer holds: the temporary name, the file and the folder.
 void AtomicFileWriter::Discard() {
+  sync_.reset();  // it uses fd_
   if (!temp_.empty() && dirFd_ >= 0) unlinkat(dirFd_, temp_.c_str(), 0);
   temp_.clear();
   if (fd_ >= 0) close(fd_);
@@ -335,16 +400,35 @@ void AtomicFileWriter::Write(std::string_view data) {
     data.remove_prefix(static_cast<size_t>(n));
     written_ += n;
   }
-  // Start writing the data to disk now, in the background, so that Commit's flush finds little
-  // left to do.
+  // Start writing the data to disk now, in the background, and flush the disk's own cache now and
+  // then on a thread of its own, so that Commit's flush finds little left to do.
   if (written_ - flushed_ >= kWritebackChunk) {
     sync_file_range(fd_, flushed_, written_ - flushed_, SYNC_FILE_RANGE_WRITE);
     flushed_ = written_;
   }
+  if (written_ - synced_ >= kDiskSyncChunk) SyncInBackground();
+}
+
+void AtomicFileWriter::SyncInBackground() {
+  synced_ = written_;
+  if (!sync_) {
+    try {
+      sync_ = std::make_unique<TDiskSync>(fd_);
+    } catch (const std::system_error&) {
+      return;  // no thread to be had: Commit flushes it all, as for a small file
+    }
+  }
+  if (const int err = sync_->Error(); err != 0) Fail(err);
+  sync_->Request();
 }
 
 void AtomicFileWriter::Commit() {
   if (fd_ < 0) throw EFCreateError(CannotCreate(name_, EBADF));
+  if (sync_) {
+    const int err = sync_->Stop();
+    sync_.reset();
+    if (err != 0) Fail(err);
+  }
   if (fsync(fd_) != 0) Fail(errno);
   if (temp_.empty()) LinkUnnamed();
   // The old file stays until the new one takes its name in one step.
@@ -367,5 +451,7 @@ TWriteFailure SetWriteFailureForTests(TWriteFailure failure) {
 }
 
 bool SetUnnamedFilesForTests(bool allowed) { return gUnnamedFiles.exchange(allowed); }
+
+TDiskSyncCall SetDiskSyncForTests(TDiskSyncCall call) { return gDiskSync.exchange(call); }
 
 }  // namespace pv

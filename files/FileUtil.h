@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -99,9 +100,11 @@ class AtomicFileWriter {
   void Commit();                      // raises EFCreateError
 
  private:
+  class TDiskSync;
   void OpenTemporary();
   void OpenNamedTemporary();
   void LinkUnnamed();
+  void SyncInBackground();
   void Discard();
   [[noreturn]] void Fail(int err);
   std::string name_;    // as given (messages, the test hook)
@@ -112,6 +115,8 @@ class AtomicFileWriter {
   int fd_ = -1;
   long long written_ = 0;  // bytes written so far
   long long flushed_ = 0;  // bytes handed to the disk's writeback
+  long long synced_ = 0;   // bytes whose flush to the disk was asked for in the background
+  std::unique_ptr<TDiskSync> sync_;  // started with the first large piece
 };
 
 // The file that replacing name replaces: name itself when it is a regular file or missing; for a
@@ -145,5 +150,10 @@ TWriteFailure SetWriteFailureForTests(TWriteFailure failure);
 // Test hook (returns the previous setting): false makes the writers behave as on a file system
 // without unnamed files.
 bool SetUnnamedFilesForTests(bool allowed);
+
+// Test hook (returns the previous call): what AtomicFileWriter calls to flush a large file to the
+// disk in the background while it is written (fdatasync).
+using TDiskSyncCall = int (*)(int fd);
+TDiskSyncCall SetDiskSyncForTests(TDiskSyncCall call);
 
 }  // namespace pv

@@ -33,11 +33,11 @@ ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
 echo "== Formatting, layers, clang-tidy"
 scripts/lint.sh build/asan
 
-echo "== TSan: worker pool, export job, pipe client"
+echo "== TSan: worker pool, export job, pipe client, file writer"
 cmake -S . -B build/tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DPV_SANITIZE=thread -DPV_GUI=OFF \
   "${launcher[@]}" > /dev/null
-cmake --build build/tsan -j"$jobs" --target export_tests hostlink_tests
-TSAN_OPTIONS=halt_on_error=1 ctest --test-dir build/tsan -j"$jobs" -L 'export|hostlink' -LE slow \
+cmake --build build/tsan -j"$jobs" --target export_tests hostlink_tests files_tests
+TSAN_OPTIONS=halt_on_error=1 ctest --test-dir build/tsan -j"$jobs" -L 'export|hostlink|files' -LE slow \
   --output-on-failure --timeout 300
 
 echo "== Release build with Debian's hardening flags, and the slow tests"

@@ -9,11 +9,14 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <clocale>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <set>
+#include <thread>
 
 #include "files/AnsiText.h"
 #include "files/Errors.h"
@@ -119,6 +122,71 @@ TEST_F(AtomicFile, NamedTemporaryFilesAreRemovedOnFailureAndAbandon) {
   EXPECT_NE(SaveError(name, "too long"), "");
   EXPECT_EQ(Entries(dir.path()), std::set<std::string>{"out.vcf"});
   EXPECT_EQ(ReadFile(name), "old");
+}
+
+// The background flush of large files, through the test hook: counts, may wait until the writer
+// commits, may fail.
+struct {
+  std::atomic<int> calls{0};
+  std::atomic<int> failWith{0};
+  std::atomic<bool> slow{false};
+} gFlush;
+
+int TestFlush(int fd) {
+  ++gFlush.calls;
+  if (gFlush.slow) std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  if (const int err = gFlush.failWith; err != 0) {
+    errno = err;
+    return -1;
+  }
+  return fdatasync(fd);
+}
+
+// Large files are flushed to the disk while they are written; a failed flush fails the replace
+// wherever it is noticed (a later piece, or Commit waiting for a flush still under way) and leaves
+// the old file and no temporary file.
+TEST_F(AtomicFile, LargeFilesAreFlushedWhileWrittenAndAFailedFlushFailsTheReplace) {
+  TScopedOverride hook(SetDiskSyncForTests, &TestFlush);
+  const std::string piece(1 << 20, 'x');
+  const struct {
+    const char* what;
+    int failWith;
+    bool slow;
+    int pieces;
+  } cases[] = {
+      {"healthy", 0, false, 80},
+      {"failing, noticed by a later piece", EIO, false, 80},
+      {"failing while Commit waits for it", EIO, true, 33},
+  };
+  for (bool unnamed : {true, false}) {
+    for (const auto& c : cases) {
+      SCOPED_TRACE(std::string(c.what) + (unnamed ? ", unnamed" : ", named"));
+      TScopedOverride files(SetUnnamedFilesForTests, unnamed);
+      const std::string name = dir / "big.vcf";
+      WriteFile(name, "old");
+      gFlush.calls = 0;
+      gFlush.failWith = c.failWith;
+      gFlush.slow = c.slow;
+      std::string error;
+      try {
+        AtomicFileWriter writer(name);
+        for (int i = 0; i < c.pieces; ++i) writer.Write(piece);
+        while (gFlush.calls == 0) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        writer.Commit();
+      } catch (const EFCreateError& e) {
+        error = e.Message();
+      }
+      EXPECT_GE(gFlush.calls, 1);
+      EXPECT_EQ(Entries(dir.path()), std::set<std::string>{"big.vcf"});
+      if (c.failWith == 0) {
+        EXPECT_EQ(error, "");
+        EXPECT_EQ(std::filesystem::file_size(name), piece.size() * c.pieces);
+      } else {
+        EXPECT_NE(error.find(SystemErrorText(c.failWith)), std::string::npos) << error;
+        EXPECT_EQ(ReadFile(name), "old");
+      }
+    }
+  }
 }
 
 TEST_F(AtomicFile, LeftoversOfGoneWritersAreRemovedAndNothingElse) {

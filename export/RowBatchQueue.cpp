@@ -1,5 +1,6 @@
 #include "export/RowBatchQueue.h"
 
+#include <cstring>
 #include <exception>
 #include <thread>
 
@@ -50,10 +51,11 @@ void TRowBatch::AddRawRow(int64_t id, std::span<const std::string_view> texts) {
   const size_t at = meta_.size();
   meta_.resize(at + 2 * texts.size());
   uint32_t* meta = meta_.data() + at;
+  text_.resize(start + size);
   for (const std::string_view t : texts) {
     *meta++ = static_cast<uint32_t>(start);
     *meta++ = static_cast<uint32_t>(t.size());
-    text_.append(t);
+    if (!t.empty()) std::memcpy(text_.data() + start, t.data(), t.size());
     start += t.size();
   }
 }

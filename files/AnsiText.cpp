@@ -181,6 +181,11 @@ std::string AnsiToUtf8(std::string_view text) {
 void AppendUtf8ThroughAnsi(std::string& out, std::string_view text) {
   const auto* src = reinterpret_cast<const unsigned char*>(text.data());
   for (size_t i = NextNonAscii(text); i < text.size(); i = NextNonAscii(text, i)) {
+    // U+00C0 to U+00FF (the accented letters), by far the most common, are in the code page.
+    if (src[i] == 0xC3 && i + 1 < text.size() && (src[i + 1] & 0xC0) == 0x80) {
+      i += 2;
+      continue;
+    }
     char32_t cp;
     const size_t n = DecodeSequence(src + i, text.size() - i, cp);
     // Not UTF-8, or a character the code page lacks: the round trip changes the text.

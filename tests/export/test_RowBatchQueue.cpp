@@ -6,11 +6,13 @@
 #include <atomic>
 #include <chrono>
 #include <functional>
+#include <memory>
 #include <stdexcept>
 #include <thread>
 #include <utility>
 
 #include "export/RowBatchQueue.h"
+#include "files/Errors.h"
 
 namespace pv {
 namespace {
@@ -110,6 +112,35 @@ TEST(RowBatch, RecordsAsReadHoldAnyNumberOfTextsAndBuiltTextGoesInPlace) {
   EXPECT_EQ(second.Field(0), "built");
   EXPECT_EQ(second.Field(1), "");
   EXPECT_EQ(batch.TextBytes(), std::string_view("acccddefghIX textbuilt").size());
+}
+
+// A record as read is added in one step; one whose texts outgrow the batch's 32-bit offsets is
+// refused whole, before anything is copied, and the batch stays as it was.
+TEST(RowBatch, ARecordAsReadIsAddedWholeOrNotAtAll) {
+  TRowBatch batch;
+  const std::string_view texts[] = {"M\xFCller", "", "IX text"};
+  batch.AddRawRow(-7, texts);
+  const TRowView view(batch, 0);
+  EXPECT_EQ(view.Id(), -7);
+  EXPECT_EQ(view.Field(0), "M\xFCller");
+  EXPECT_EQ(view.Field(1), "");
+  EXPECT_EQ(view.Field(2), "IX text");
+
+  // Never read: the refusal comes before any copy.
+  constexpr size_t kGigabyte = (size_t{1} << 30) + 1;
+  const auto memory = std::make_unique_for_overwrite<char[]>(kGigabyte);
+  const std::string_view gigabyte(memory.get(), kGigabyte);
+  const std::string_view huge[] = {gigabyte, gigabyte, gigabyte, gigabyte};  // 4 GiB and 4 bytes
+  const size_t bytes = batch.TextBytes();
+  try {
+    batch.AddRawRow(8, huge);
+    ADD_FAILURE() << "a record beyond the offsets was taken";
+  } catch (const Exception& e) {
+    EXPECT_EQ(e.Message(), "Ein Datensatz ist zu gro\xDF f\xFCr den Export.");
+  }
+  EXPECT_EQ(batch.Rows(), 1u);
+  EXPECT_EQ(batch.TextBytes(), bytes);
+  EXPECT_EQ(TRowView(batch, 0).Field(2), "IX text");
 }
 
 // Pushes count batches numbered from first on a thread, counting the pushes that were taken.

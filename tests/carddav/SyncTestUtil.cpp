@@ -51,15 +51,6 @@ ProgramOutcome RunSync(const std::vector<std::string>& args, const std::string& 
   return WaitSync(StartSync(args, tmp, password), tmp);
 }
 
-bool WaitUntil(const std::function<bool()>& condition, int timeoutMs) {
-  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() > end) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
-  return true;
-}
-
 void ExecSql(const std::string& folder, const std::string& sql) {
   sqlite3* db = nullptr;
   ASSERT_EQ(sqlite3_open((folder + "/Parvela.sqlite").c_str(), &db), SQLITE_OK);

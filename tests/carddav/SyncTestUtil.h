@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/Wait.h"
+
 namespace pv::test {
 
 struct ProgramOutcome {
@@ -26,9 +28,6 @@ pid_t StartSync(const std::vector<std::string>& args, const std::string& tmp,
                 const std::string& password);
 // Waits for a process started by StartSync; its outcome.
 ProgramOutcome WaitSync(pid_t pid, const std::string& tmp);
-
-// Polls condition every 50 ms until it holds or timeoutMs passed; its last result.
-bool WaitUntil(const std::function<bool()>& condition, int timeoutMs);
 
 // Runs SQL on <folder>/Parvela.sqlite; fails the test on an error.
 void ExecSql(const std::string& folder, const std::string& sql);

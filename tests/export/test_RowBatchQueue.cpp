@@ -13,6 +13,7 @@
 
 #include "export/RowBatchQueue.h"
 #include "files/Errors.h"
+#include "tests/support/Wait.h"
 
 namespace pv {
 namespace {
@@ -20,11 +21,7 @@ namespace {
 using namespace std::chrono_literals;
 
 // Waits (generously) until pred holds; false when it never does.
-template <class Pred>
-bool Eventually(Pred pred) {
-  for (int i = 0; i < 2000 && !pred(); ++i) std::this_thread::sleep_for(5ms);
-  return pred();
-}
+bool Eventually(const std::function<bool()>& pred) { return test::WaitUntil(pred, 10000); }
 
 // A record whose every text names its ID and place, so a mix-up shows.
 void AddRecord(TRowBatch& batch, int64_t id, size_t emails = 1, size_t phones = 1) {

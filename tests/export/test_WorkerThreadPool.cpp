@@ -4,12 +4,14 @@
 
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <stdexcept>
 #include <thread>
 
 #include "export/WorkerThreadPool.h"
+#include "tests/support/Wait.h"
 
 namespace pv {
 namespace {
@@ -73,11 +75,8 @@ std::unique_ptr<TWorkerThreadJob> Job(Probe& probe, Mode mode = Mode::Finish) {
 }
 
 // Polls a state that no event announces (a worker going idle); bounded.
-template <class Predicate>
-bool Eventually(Predicate done) {
-  const auto deadline = std::chrono::steady_clock::now() + kPatience;
-  while (!done() && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(1ms);
-  return done();
+bool Eventually(const std::function<bool()>& done) {
+  return test::WaitUntil(done, static_cast<int>(std::chrono::milliseconds(kPatience).count()));
 }
 
 TEST(AutoResetEvent, OneSignalPerSetAndTheFirstOfSeveralWins) {

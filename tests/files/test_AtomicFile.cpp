@@ -24,6 +24,7 @@
 #include "files/Folders.h"
 #include "files/ScopedOverride.h"
 #include "tests/support/TempDir.h"
+#include "tests/support/Wait.h"
 
 namespace pv {
 namespace {
@@ -171,7 +172,7 @@ TEST_F(AtomicFile, LargeFilesAreFlushedWhileWrittenAndAFailedFlushFailsTheReplac
       try {
         AtomicFileWriter writer(name);
         for (int i = 0; i < c.pieces; ++i) writer.Write(piece);
-        while (gFlush.calls == 0) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        ASSERT_TRUE(test::WaitUntil([] { return gFlush.calls > 0; }, 20000));
         writer.Commit();
       } catch (const EFCreateError& e) {
         error = e.Message();

@@ -116,8 +116,10 @@ int64_t TAdsQuery::AsInt64(int index) const {
 std::string_view TAdsQuery::RawText(int index) const {
   CheckIndex(index);
   // The pointer first, then the length: the length of the text form. A blob's bytes come as they
-  // are stored, NULL as no pointer.
-  const void* data = eof_ ? nullptr : sqlite3_column_text(stmt_, index);
+  // are stored, NULL as no pointer. The column's value is fetched once and read twice: each
+  // column call of its own costs a round of the statement's checks, twice per column of every row.
+  sqlite3_value* value = eof_ ? nullptr : sqlite3_column_value(stmt_, index);
+  const void* data = value == nullptr ? nullptr : sqlite3_value_text(value);
   if (data == nullptr) {
     // NULL, the end, an empty blob - or no memory for the text form of a number.
     sqlite3* db = eof_ ? nullptr : sqlite3_db_handle(stmt_);
@@ -126,7 +128,7 @@ std::string_view TAdsQuery::RawText(int index) const {
     }
     return {};
   }
-  const size_t size = static_cast<size_t>(sqlite3_column_bytes(stmt_, index));
+  const size_t size = static_cast<size_t>(sqlite3_value_bytes(value));
   return std::string_view(static_cast<const char*>(data), size);
 }
 

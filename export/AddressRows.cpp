@@ -86,8 +86,41 @@ void PutDigits(std::span<char> field, int value) {
   }
 }
 
+// The usual stored change time: the 17 digits of "YYYYMMDD HHMMSSmmm" with any ASCII byte in
+// place of the blank. Its parts are read where they stand, in UTF-8 as in Windows-1252.
+constexpr size_t kPlainStampSize = 18;
+
+bool PlainStamp(std::string_view text) {
+  if (text.size() < kPlainStampSize) return false;
+  for (size_t i = 0; i < kPlainStampSize; ++i) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    if (i == 8 ? c >= 0x80 : c - unsigned{'0'} > 9) return false;
+  }
+  return true;
+}
+
+int Digits(const char* at, size_t count) {
+  int v = 0;
+  for (size_t i = 0; i < count; ++i) v = v * 10 + (at[i] - '0');
+  return v;
+}
+
+// FormatChangeStamp of a plain stored time: once the time is valid, its digits rearranged.
+std::string_view FormatPlainStampTo(char (&out)[kStampSize], std::string_view text) {
+  const char* s = text.data();
+  const StampParts p{Digits(s, 4),      Digits(s + 4, 2),  Digits(s + 6, 2), Digits(s + 9, 2),
+                     Digits(s + 11, 2), Digits(s + 13, 2), Digits(s + 15, 3)};
+  if (!ValidDateTime(p)) return kZeroStamp;
+  // Where each character of "yyyy.dd.mm.hh.nn.ss" comes from; -1 for the dots.
+  static constexpr int kFrom[kStampSize] = {0,  1, 2,  3,  -1, 6,  7,  -1, 4, 5,
+                                            -1, 9, 10, -1, 11, 12, -1, 13, 14};
+  for (size_t i = 0; i < kStampSize; ++i) out[i] = kFrom[i] < 0 ? '.' : s[kFrom[i]];
+  return std::string_view(out, kStampSize);
+}
+
 // FormatChangeStamp into a buffer of the caller's.
 std::string_view FormatChangeStampTo(char (&out)[kStampSize], std::string_view text) {
+  if (PlainStamp(text)) return FormatPlainStampTo(out, text);
   const StampParts p{StampNumber(text, 0, 4), StampNumber(text, 4, 2),  StampNumber(text, 6, 2),
                      StampNumber(text, 9, 2), StampNumber(text, 11, 2), StampNumber(text, 13, 2),
                      StampNumber(text, 15, 3)};
@@ -101,6 +134,15 @@ std::string_view FormatChangeStampTo(char (&out)[kStampSize], std::string_view t
     at += 3;
   }
   return std::string_view(out, kStampSize);
+}
+
+// FormatChangeStamp of the change time as stored (UTF-8); scratch takes its Windows-1252 form
+// when that is needed.
+std::string_view FormatStoredStampTo(char (&out)[kStampSize], std::string_view stored,
+                                     std::string& scratch) {
+  if (PlainStamp(stored)) return FormatPlainStampTo(out, stored);
+  AssignUtf8AsAnsi(scratch, stored);
+  return FormatChangeStampTo(out, scratch);
 }
 
 }  // namespace
@@ -218,9 +260,8 @@ bool TAddressRowPicker::Add(const TRowView& raw, TRowBatch& batch) {
       batch.AddBuilt([&](std::string& out) { AppendUtf8ThroughAnsi(out, raw.Field(c)); });
     }
   }
-  AssignUtf8AsAnsi(value_, raw.Field(kRawStamp));
   char stamp[kStampSize];
-  batch.AddText(FormatChangeStampTo(stamp, value_));
+  batch.AddText(FormatStoredStampTo(stamp, raw.Field(kRawStamp), value_));
   for (const auto& e : emails_) AddAnsi(batch, e);
   for (const auto& p : phones_) batch.AddText(p);
   return true;

@@ -129,7 +129,11 @@ TEST(JobHelpers, PickerKeepsUsableRecordsConvertedAndInTheirOrder) {
         "e 1",
         "Kunden\r\nPresse", "20240315 143005123", "r\xC3\xBC@x.de 0711 07111234567 b@mail.de"}},
       {2, {"Leer", "", "", "", "", "", "", "20240315 143005123", "kein Kontakt 0711"}},
-      {4294967297LL, {"M\xFCller", "", "", "", "", "", "", "kaputt", "07111234567"}},
+      {4294967297LL,
+       {"M\xFCller", "", "", "", "", "", "",
+        "20240315\xC3\xA9"
+        "143005123",
+        "07111234567"}},
   };
   TRowBatch in, out;
   for (const RawRecord& r : raw) {
@@ -163,7 +167,7 @@ TEST(JobHelpers, PickerKeepsUsableRecordsConvertedAndInTheirOrder) {
   const TRowView second(out, 1);  // text that is not UTF-8 is taken as it is
   EXPECT_EQ(second.Id(), 4294967297LL);
   EXPECT_EQ(second.Column(kNName), "M\xFCller");
-  EXPECT_EQ(second.Stamp(), "1899.30.12.00.00.00");
+  EXPECT_EQ(second.Stamp(), "2024.15.03.14.30.05");  // the positions of the 1252 form
   EXPECT_EQ(second.Emails(), 0u);
   EXPECT_EQ(second.Phones(), 1u);
 }
@@ -217,6 +221,12 @@ TEST(JobHelpers, ChangeStampByFixedPositions) {
       {"", "1899.30.12.00.00.00"},
       {"abcdefgh ijklmnopq", "1899.30.12.00.00.00"},
       {"00010101X000000000", "0001.01.01.00.00.00"},
+      {"20240315\xE9"
+       "143005120",
+       "2024.15.03.14.30.05"},
+      {"20240315 14300512", "2024.15.03.14.30.05"},      // one digit short
+      {"20240315 14300512\xE9", "2024.15.03.14.30.05"},  // no number: 0 ms
+      {"00000315 143005120", "1899.30.12.00.00.00"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.text);

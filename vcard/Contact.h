@@ -119,13 +119,28 @@ class TvCollection : public TvPersistent {
   Item& operator[](int i) { return Items(i); }
   const Item& operator[](int i) const { return Items(i); }
   int Count() const { return static_cast<int>(items_.size()); }
-  void Clear() { items_.clear(); }
+  void Clear() {
+    items_.clear();
+    spare_.clear();
+  }
   // Keeps the first n items as they are and drops the rest, or adds items with their defaults up
-  // to n: lets a caller that fills one object again and again reuse its items.
+  // to n: lets a caller that fills one object again and again reuse its items. Dropped items are
+  // set aside, so that the items added later reuse their memory instead of new allocations.
   void Resize(int n) {
     if (n < 0) n = 0;
-    while (Count() > n) items_.pop_back();
-    while (Count() < n) Add();
+    while (Count() > n) {
+      spare_.push_back(std::move(items_.back()));
+      items_.pop_back();
+    }
+    while (Count() < n) {
+      if (spare_.empty()) {
+        Add();
+        continue;
+      }
+      *spare_.back() = Item();  // back to its defaults; its strings keep their buffers
+      items_.push_back(std::move(spare_.back()));
+      spare_.pop_back();
+    }
   }
   OwnerT* GetOwner() const { return owner_; }
 
@@ -146,6 +161,7 @@ class TvCollection : public TvPersistent {
  private:
   OwnerT* owner_;
   std::vector<std::unique_ptr<Item>> items_;
+  std::vector<std::unique_ptr<Item>> spare_;  // dropped by Resize, for its next items
 };
 
 class TvEmail : public TvPersistent {

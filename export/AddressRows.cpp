@@ -1,6 +1,7 @@
 #include "export/AddressRows.h"
 
 #include <algorithm>
+#include <array>
 #include <span>
 
 #include "export/StrUtils.h"
@@ -48,6 +49,17 @@ void SortUniqueIgnoringCase(std::vector<std::string_view>& list) {
   }
   list.erase(std::unique(list.begin(), list.end(), AnsiSameText), list.end());
 }
+
+// What a byte of IX means to the split: a blank ends a piece, "@" makes it an e-mail address,
+// anything but a digit keeps it from being a phone number.
+constexpr unsigned kIxBlank = 1, kIxAt = 2, kIxNotDigit = 4;
+constexpr auto kIxKind = [] {
+  std::array<unsigned char, 256> kind{};
+  for (size_t c = 0; c < kind.size(); ++c) kind[c] = c >= '0' && c <= '9' ? 0 : kIxNotDigit;
+  kind[' '] = kIxBlank;
+  kind['@'] = kIxAt | kIxNotDigit;
+  return kind;
+}();
 
 std::string_view Piece(std::string_view s, size_t from, size_t count) {
   return from < s.size() ? s.substr(from, count) : std::string_view();
@@ -184,17 +196,18 @@ void ExtractContactData(std::string_view ix, std::vector<std::string_view>& emai
   const char* const end = at + ix.size();
   while (at < end) {
     const char* const start = at;
-    bool email = false, digits = true;
-    for (; at < end && *at != ' '; ++at) {
-      email |= *at == '@';
-      digits &= *at >= '0' && *at <= '9';
+    unsigned seen = 0;  // kIxAt and kIxNotDigit of the piece's bytes
+    for (; at < end; ++at) {
+      const unsigned kind = kIxKind[static_cast<unsigned char>(*at)];
+      if (kind == kIxBlank) break;
+      seen |= kind;
     }
     const std::string_view piece(start, static_cast<size_t>(at - start));
     ++at;  // the blank
     if (piece.size() < 6) continue;
-    if (email) {
+    if ((seen & kIxAt) != 0) {
       emails.push_back(piece);
-    } else if (digits && piece[0] == '0') {
+    } else if (seen == 0 && piece[0] == '0') {
       phones.push_back(piece);
     }
   }

@@ -14,6 +14,8 @@
 namespace pv {
 namespace {
 
+using namespace std::string_view_literals;
+
 // Every line of a card ends with CR LF (two single appends cost less than one of two bytes).
 void EndLine(std::string& out) {
   out += '\r';
@@ -468,7 +470,7 @@ void TCardWriter::Names() {
   Components({&c.LastName, &c.FirstName, &c.MiddleName, &c.NamePrefix, &c.NameSuffix});
   EndValue(start);
 
-  out_ += "FN";
+  out_ += "FN"sv;
   start = BeginValue();
   if (IsBlank(c.FullName)) {
     AppendEscaped(out_, c.FirstName, esc_.commaText);
@@ -500,7 +502,7 @@ void TCardWriter::Dates(std::string_view basicRev, std::string_view extendedRev)
   if (birthDay != 0 && InYearRange(birthDay)) {
     int year, month, day, hour, minute, second, millisecond;
     DecodeDateTime(birthDay, year, month, day, hour, minute, second, millisecond);
-    out_ += "BDAY:";
+    out_ += "BDAY:"sv;
     AppendPadded(out_, year, 4);
     AppendPadded(out_, month, 2);
     AppendPadded(out_, day, 2);
@@ -509,7 +511,7 @@ void TCardWriter::Dates(std::string_view basicRev, std::string_view extendedRev)
 
   // An unset or unusable change time stands for the time of the save.
   const TDateTime updated = contact_.Updated;
-  out_ += "REV:";
+  out_ += "REV:"sv;
   if (updated != 0 && InYearRange(updated)) {
     AppendRevStamp(out_, LocalToUtc(updated), form_.basicRev);
   } else {
@@ -524,7 +526,7 @@ void TCardWriter::Categories() {
   bool any = false;
   for (const std::string& entry : contact_.Categories.Lines()) {
     if (!KeepsContent(entry, esc_.category)) continue;  // an empty entry is no category
-    out_ += any ? "," : "CATEGORIES:";
+    out_ += any ? ","sv : "CATEGORIES:"sv;
     AppendEscaped(out_, entry, esc_.category);
     any = true;
   }
@@ -563,7 +565,7 @@ void TCardWriter::PositionAndSortString() {
 
 void TCardWriter::Address(const TvAddress& address) {
   const bool labelled = !address.MailingLabel.Empty();
-  out_ += "ADR";
+  out_ += "ADR"sv;
   out_ += PrefParamText(address.Preferred, version_);
   out_ += FieldTypeParamText(address.AddressType, version_);
   if (labelled && form_.labelInAdr) {
@@ -589,7 +591,7 @@ void TCardWriter::Addresses() {
 void TCardWriter::Phones() {
   for (int i = 0; i < contact_.PhoneNumbers.Count(); ++i) {
     const TvPhone& phone = contact_.PhoneNumbers.Items(i);
-    out_ += "TEL";
+    out_ += "TEL"sv;
     if (phone.FieldType <= ftNone) out_ += kTelFieldType[phone.FieldType];
     AppendPhoneTypeList(out_, phone.PhoneType, form_.typeList);
     out_ += PrefParamText(phone.Preferred, version_);
@@ -624,7 +626,7 @@ void TCardWriter::SocialProfiles() {
   }
 }
 
-void TCardWriter::End() { out_ += "END:VCARD"; }
+void TCardWriter::End() { out_ += "END:VCARD"sv; }
 
 }  // namespace
 

@@ -32,6 +32,22 @@ long RunValue(std::string_view run) {
 
 int Sign(long v) { return (v > 0) - (v < 0); }
 
+// The runs that start at pa and pb compared as text ignoring case (-1, 0 or 1), walked together
+// and only as far as they agree; past both runs when they are equal.
+int CompareRunsAsText(std::string_view a, std::size_t& pa, std::string_view b, std::size_t& pb) {
+  const bool digitsA = IsDigit(a[pa]);
+  const bool digitsB = IsDigit(b[pb]);
+  for (;; ++pa, ++pb) {
+    const bool inA = pa < a.size() && IsDigit(a[pa]) == digitsA;
+    const bool inB = pb < b.size() && IsDigit(b[pb]) == digitsB;
+    if (!inA || !inB) return inA ? 1 : (inB ? -1 : 0);  // the shorter run orders first
+    if (a[pa] == b[pb]) continue;
+    const int x = AnsiUpper(static_cast<unsigned char>(a[pa]));
+    const int y = AnsiUpper(static_cast<unsigned char>(b[pb]));
+    if (x != y) return x < y ? -1 : 1;
+  }
+}
+
 // Fills bytes from the system's random source; std::random_device when that is not available.
 void RandomBytes(unsigned char* bytes, std::size_t count) {
   std::size_t done = 0;
@@ -77,13 +93,12 @@ int NaturalCompare(std::string_view a, std::string_view b) {
   std::size_t pb = 0;
   int result = 0;
   while (pa < a.size() && pb < b.size()) {
-    const std::string_view runA = NextRun(a, pa);
-    const std::string_view runB = NextRun(b, pb);
-    if (numeric && IsDigit(runA[0]) && IsDigit(runB[0])) {
+    if (numeric && IsDigit(a[pa]) && IsDigit(b[pb])) {
+      const std::string_view runA = NextRun(a, pa);
+      const std::string_view runB = NextRun(b, pb);
       result = Sign(RunValue(runA) - RunValue(runB));
     } else {
-      result = AnsiCompareText(runA, runB);
-      result = (result > 0) - (result < 0);
+      result = CompareRunsAsText(a, pa, b, pb);
     }
     if (result != 0) break;
   }

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "export/StrUtils.h"
+#include "files/AnsiText.h"
 
 namespace pv {
 namespace {
@@ -67,6 +68,48 @@ TEST(StrUtils, NaturalCompare) {
   Texts list = {"x100@a.de", "X9@a.de", "x10@a.de", "0301234567", "030123456"};
   NaturalSort(list);
   EXPECT_EQ(list, (Texts{"030123456", "0301234567", "X9@a.de", "x10@a.de", "x100@a.de"}));
+}
+
+// The natural order as its definition reads: the runs cut out whole and compared as whole texts.
+int NaturalCompareByRuns(std::string_view a, std::string_view b) {
+  if (AnsiSameText(a, b)) return 0;
+  const auto isDigit = [](char c) { return c >= '0' && c <= '9'; };
+  const auto run = [&](std::string_view text, size_t& pos) {
+    const size_t start = pos;
+    while (pos < text.size() && isDigit(text[pos]) == isDigit(text[start])) ++pos;
+    return text.substr(start, pos - start);
+  };
+  const bool numeric = a.size() < 10 && b.size() < 10;
+  size_t pa = 0, pb = 0;
+  int result = 0;
+  while (result == 0 && pa < a.size() && pb < b.size()) {
+    const std::string_view runA = run(a, pa), runB = run(b, pb);
+    if (numeric && isDigit(runA[0]) && isDigit(runB[0])) {
+      result = std::stol(std::string(runA)) < std::stol(std::string(runB))   ? -1
+               : std::stol(std::string(runA)) > std::stol(std::string(runB)) ? 1
+                                                                             : 0;
+    } else {
+      const int c = AnsiCompareText(runA, runB);
+      result = (c > 0) - (c < 0);
+    }
+  }
+  return result;
+}
+
+TEST(StrUtils, NaturalCompareAgreesWithItsDefinitionOnRandomTexts) {
+  std::mt19937 rng(5);
+  const std::string alphabet = "0129aAbB.@\xE4\xC4 ";
+  std::uniform_int_distribution<size_t> letter(0, alphabet.size() - 1), length(0, 12);
+  const auto text = [&] {
+    std::string t(length(rng), ' ');
+    for (char& c : t) c = alphabet[letter(rng)];
+    return t;
+  };
+  for (int i = 0; i < 20000; ++i) {
+    const std::string a = text();
+    const std::string b = i % 4 == 0 ? a.substr(0, a.size() / 2) + text() : text();
+    ASSERT_EQ(NaturalCompare(a, b), NaturalCompareByRuns(a, b)) << "'" << a << "' vs '" << b << "'";
+  }
 }
 
 TEST(StrUtils, QuickSortOnOrdersAndOnNonsense) {

@@ -118,6 +118,8 @@ std::string_view TAdsQuery::RawText(int index) const {
   // The pointer first, then the length: the length of the text form. A blob's bytes come as they
   // are stored, NULL as no pointer. The column's value is fetched once and read twice: each
   // column call of its own costs a round of the statement's checks, twice per column of every row.
+  // Reading the fetched value directly is safe: a connection, opened without a mutex of its own, is
+  // used by one thread at a time.
   sqlite3_value* value = eof_ ? nullptr : sqlite3_column_value(stmt_, index);
   const void* data = value == nullptr ? nullptr : sqlite3_value_text(value);
   if (data == nullptr) {

@@ -79,6 +79,9 @@ class TAddressRowPicker {
 void PipeAddressRows(TAdsQuery& query, TPickedText form, const std::function<void()>& prepare,
                      const std::function<void(const TRowBatch&)>& consume,
                      const std::function<void(TRowBatch&)>& extend = {});
+// Test seam: when set, every batch is picked as if the calling thread were behind, so that
+// extend runs for every record. Returns the previous setting.
+bool SetAlwaysBehindForTests(bool always);
 
 // One contact, filled again for every record so that its memory is reused.
 class TContactFiller {
@@ -94,6 +97,9 @@ class TContactFiller {
 
 // True when id fits the 32-bit record numbers of the ledger.
 inline bool IsLedgerId(int64_t id) { return id >= INT32_MIN && id <= INT32_MAX; }
+
+// The record's bookkeeping entry: its ID (0 for one outside 32 bits) and change stamp.
+void FillScoreItem(TScoreItem& item, const TRowView& row);
 
 // The change time of adr_47_ ("YYYYMMDD HHMMSSmmm", read by fixed positions) as
 // "yyyy.dd.mm.hh.nn.ss"; an unreadable or invalid time gives "1899.30.12.00.00.00".

@@ -131,15 +131,17 @@ void TPVAdressJob::WriteCards(TCardOutput& output) {
     const TvContact& contact = builder.Fill(TRowView(batch, batch.Rows() - 1));
     batch.AddBuilt([&](std::string& text) { Card->AppendCardText(contact, text, kAsHeld); });
   };
+  // A card built already is judged by its record alone: only that is filled in.
+  TvContact built;
   const auto consume = [&](const TRowBatch& batch) {
     for (size_t r = 0; r < batch.Rows(); ++r) {
       const TRowView row(batch, r);
-      TvContact& contact = filler.Fill(row);
       wideId_ = !IsLedgerId(row.Id());
       if (batch.Extended()) {
-        Card->WriteBuiltContact(contact, row.Extra(), output.Buffer());
+        FillScoreItem(built.ScoreItem, row);
+        Card->WriteBuiltContact(built, row.Extra(), output.Buffer());
       } else {
-        Card->WriteContactAskedFirst(contact, output.Buffer(), kAsHeld);
+        Card->WriteContactAskedFirst(filler.Fill(row), output.Buffer(), kAsHeld);
       }
       output.FlushWhenFull();
     }

@@ -65,6 +65,14 @@ inline std::string CardText(std::initializer_list<std::string_view> lines) {
 // One line of a card, as it can be searched for in the file.
 inline std::string Line(std::string_view text) { return std::string(text) + std::string(kLineEnd); }
 
+// The card file with every REV value (the time of the run) made "*".
+inline std::string WithoutRev(std::string text) {
+  for (size_t at = text.find("REV:"); at != std::string::npos; at = text.find("REV:", at + 1)) {
+    text.replace(at, 20, "REV:*");  // REV:yyyymmddThhmmssZ
+  }
+  return text;
+}
+
 inline AddressRow Row(int64_t id, std::string ix, std::string stamp = "20240315 143005120") {
   AddressRow r;
   r.ID = id;

@@ -115,17 +115,28 @@ int64_t TAdsQuery::AsInt64(int index) const {
 
 std::string_view TAdsQuery::RawText(int index) const {
   CheckIndex(index);
+  return eof_ ? std::string_view() : ColumnText(index);
+}
+
+void TAdsQuery::RawTexts(std::span<const int> indices, std::span<std::string_view> texts) const {
+  for (const int index : indices) CheckIndex(index);
+  for (size_t i = 0; i < indices.size(); ++i) {
+    texts[i] = eof_ ? std::string_view() : ColumnText(indices[i]);
+  }
+}
+
+std::string_view TAdsQuery::ColumnText(int index) const {
   // The pointer first, then the length: the length of the text form. A blob's bytes come as they
   // are stored, NULL as no pointer. The column's value is fetched once and read twice: each
   // column call of its own costs a round of the statement's checks, twice per column of every row.
   // Reading the fetched value directly is safe: a connection, opened without a mutex of its own, is
   // used by one thread at a time.
-  sqlite3_value* value = eof_ ? nullptr : sqlite3_column_value(stmt_, index);
-  const void* data = value == nullptr ? nullptr : sqlite3_value_text(value);
+  sqlite3_value* value = sqlite3_column_value(stmt_, index);
+  const void* data = sqlite3_value_text(value);
   if (data == nullptr) {
-    // NULL, the end, an empty blob - or no memory for the text form of a number.
-    sqlite3* db = eof_ ? nullptr : sqlite3_db_handle(stmt_);
-    if (db != nullptr && sqlite3_errcode(db) == SQLITE_NOMEM) {
+    // NULL, an empty blob - or no memory for the text form of a number.
+    sqlite3* db = sqlite3_db_handle(stmt_);
+    if (sqlite3_errcode(db) == SQLITE_NOMEM) {
       RaiseSqliteError(db, SQLITE_NOMEM, connection_->DatabaseFile());
     }
     return {};

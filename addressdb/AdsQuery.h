@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -77,6 +78,8 @@ class TAdsQuery {
   // The value's bytes as stored (UTF-8 text, a blob's bytes, a number's text form; empty for
   // NULL), without conversion. Valid until the cursor moves.
   std::string_view RawText(int index) const;
+  // RawText of each of indices into texts (as many), checking the indices first.
+  void RawTexts(std::span<const int> indices, std::span<std::string_view> texts) const;
   std::string AsString(int index) const;
   bool IsNull(int index) const;  // true for NULL and at Eof
 
@@ -84,6 +87,8 @@ class TAdsQuery {
   friend class TAdsConnection;
   void Step();
   void CheckIndex(int index) const;
+  // RawText of a checked index on a current row.
+  std::string_view ColumnText(int index) const;
 
   TAdsConnection* connection_ = nullptr;
   sqlite3_stmt* stmt_ = nullptr;

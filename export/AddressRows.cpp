@@ -244,7 +244,7 @@ bool TAddressRowReader::Fill(TRowBatch& batch, size_t maxRows, size_t maxBytes) 
   for (; !query_.Eof(); query_.Next()) {
     if (batch.Rows() >= maxRows || batch.TextBytes() >= maxBytes) return true;
     std::string_view texts[kRawTexts];
-    for (size_t i = 0; i < kRawTexts; ++i) texts[i] = query_.RawText(columns_[i]);
+    query_.RawTexts(columns_, texts);
     batch.AddRawRow(query_.AsInt64(id_), texts);
   }
   return false;

@@ -105,9 +105,18 @@ TEST_F(AdsQueryTest, ReadsEveryColumnOfEveryRowInOrder) {
       EXPECT_EQ(text, texts[i - 1]->value_or("")) << names[i];
       EXPECT_EQ(query.IsNull(i), !texts[i - 1]->has_value()) << names[i];
     }
+    // The bulk reading gives what reading column by column gives, in the order asked.
+    const int columns[] = {9, 1, 3, 1};
+    std::string_view bulk[4];
+    query.RawTexts(columns, bulk);
+    for (size_t i = 0; i < std::size(columns); ++i) EXPECT_EQ(bulk[i], query.RawText(columns[i]));
     query.Next();
   }
   EXPECT_TRUE(query.Eof());
+  const int columns[] = {1, 2};
+  std::string_view bulk[2] = {"left", "over"};
+  query.RawTexts(columns, bulk);  // at the end: empty texts
+  EXPECT_TRUE(bulk[0].empty() && bulk[1].empty());
 }
 
 TEST_F(AdsQueryTest, TextArrivesAsWindows1252) {
@@ -286,6 +295,9 @@ TEST_F(AdsQueryTest, BadColumnNameOrIndexRaises) {
               "Feldindex " + std::to_string(index) + " ist ung\xFCltig");
     std::string out;
     EXPECT_NE(ErrorOf([&] { query.AsText(index, out); }), "");
+    const int columns[] = {1, index};
+    std::string_view texts[2];
+    EXPECT_NE(ErrorOf([&] { query.RawTexts(columns, texts); }), "");
   }
   query.Close();
   EXPECT_NE(ErrorOf([&] { query.AsInteger(0); }), "");  // a closed cursor has no fields

@@ -64,7 +64,7 @@ class TAddressRowPicker {
 
   const TPickedText form_;
   std::string ix_text_, value_, company_;
-  std::vector<std::string_view> emails_, phones_;  // views into ix_text_
+  std::vector<std::string_view> emails_, phones_;  // views into IX or ix_text_
 };
 
 // Reads the whole table from the open statement on a second thread and picks the usable records

@@ -3,7 +3,8 @@
 
 For each size the commands take turns (so that a change in the machine's load hits all alike),
 and the median of RUNS runs (default 7) is printed:
-  (1) the full export job without a ledger, as the silent export runs it (pv-export-bench, UTF-8)
+  (1) the full export job without a ledger, as the silent export runs it (pv-export-bench, UTF-8),
+      over the file of the run before; (1n) the same onto a file that is not there yet
   (2) sqlite3 -csv <db> "<the statement>" > /dev/null: reading and printing the same rows
   (3) sqlite3 <db> "select sum(length(...)) ...": merely stepping through the same ten columns
   (4) an export of changes over the unchanged database with its ledger
@@ -81,6 +82,9 @@ def commands(build, baseline, db, data, n, env):
                        stdout=subprocess.DEVNULL)
         cmds["(1) full job" + tag] = ([job, db, out + ".vcf", "", "full"], None)
         cmds["(4) changes" + tag] = ([job, db, out + ".vcf", ledger, "changes"], None)
+        if not tag:
+            # The same onto a file that is not there yet: nothing replaced, nothing to free.
+            cmds["(1n) full job, new file"] = ([job, db, out + ".new.vcf", "", "full"], None)
     cmds["(2) sqlite3 -csv"] = (["sqlite3", "-csv", sqlite_db, STATEMENT], None)
     cmds["(3) sqlite3 stepping"] = (["sqlite3", sqlite_db, STEPPING], None)
     program = os.path.join(build, "app/vcard-parvela")
@@ -102,6 +106,9 @@ def main():
         load_before = os.getloadavg()
         for _ in range(runs):
             for name, (cmd, cmd_env) in cmds.items():
+                if name.startswith("(1n)") and os.path.exists(cmd[2]):
+                    os.remove(cmd[2])
+                    os.sync()
                 results[name].append(measure(cmd, cmd_env))
         load_after = os.getloadavg()
         m = {name: medians(r) for name, r in results.items()}
@@ -111,8 +118,10 @@ def main():
         for name in sorted(m):
             print("  %-32s %7.2f %7.2f %10.0f" % (name, *m[name]))
         full, step, csv = m["(1) full job"], m["(3) sqlite3 stepping"], m["(2) sqlite3 -csv"]
-        print("  (1)/(3) wall %.2f CPU %.2f   (1)/(2) wall %.2f   (4)/(2) wall %.2f" % (
-            full[0] / step[0], full[1] / step[1], full[0] / csv[0], m["(4) changes"][0] / csv[0]))
+        print("  (1)/(3) wall %.2f CPU %.2f   (1)/(2) wall %.2f   (4)/(2) wall %.2f   "
+              "(1n)/(3) wall %.2f" % (full[0] / step[0], full[1] / step[1], full[0] / csv[0],
+                                      m["(4) changes"][0] / csv[0],
+                                      m["(1n) full job, new file"][0] / step[0]))
         if baseline:
             for what in ("(1) full job", "(4) changes"):
                 new, old = m[what], m[what + " old"]

@@ -106,8 +106,9 @@ std::string TCSVReader::Field(int i) const {
   if (f.length < 2) return text;
   const std::size_t last = f.length - 1;  // the closing quote's place
   // Without a quote inside, the usual case, the text between the quotes is the field.
-  if (last == 1 || std::memchr(s + 1, kQuote, last - 1) == nullptr)
+  if (last == 1 || std::memchr(s + 1, kQuote, last - 1) == nullptr) {
     return std::string(s + 1, last - 1);
+  }
   text.reserve(last - 1);
   for (std::size_t k = 1; k < last; ++k) {
     text.push_back(s[k]);

@@ -124,7 +124,8 @@ TEST_F(RecordsTest, IdsOutsideThirtyTwoBitsAreAlwaysWrittenAndNeverInTheLedger) 
 }
 
 // A full export builds cards ahead while the writing falls behind; such cards are judged by their
-// own record like the others: the same file and the same ledger as when every card is built late.
+// own record like the others: built ahead for every batch, the export gives the same file and the
+// same ledger.
 TEST_F(RecordsTest, CardsBuiltAheadAreJudgedByTheirOwnRecord) {
   MakeLooseDatabase(dir.path(), {Named(5, "Eins", kStampA), Named(5, "Zwei", kStampB),
                                  Named(4294967302LL, "Gross", kStampA), Named(6, "Drei", kStampB),

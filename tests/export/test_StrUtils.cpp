@@ -85,9 +85,8 @@ int NaturalCompareByRuns(std::string_view a, std::string_view b) {
   while (result == 0 && pa < a.size() && pb < b.size()) {
     const std::string_view runA = run(a, pa), runB = run(b, pb);
     if (numeric && isDigit(runA[0]) && isDigit(runB[0])) {
-      result = std::stol(std::string(runA)) < std::stol(std::string(runB))   ? -1
-               : std::stol(std::string(runA)) > std::stol(std::string(runB)) ? 1
-                                                                             : 0;
+      const long x = std::stol(std::string(runA)), y = std::stol(std::string(runB));
+      result = (x > y) - (x < y);
     } else {
       const int c = AnsiCompareText(runA, runB);
       result = (c > 0) - (c < 0);

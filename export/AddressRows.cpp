@@ -258,6 +258,18 @@ void TAddressRowPicker::AddAnsi(TRowBatch& batch, std::string_view text) {
   }
 }
 
+void TAddressRowPicker::AddCompany(std::string_view abt, TRowBatch& batch) {
+  // Plain ASCII, by far the most common, is the same in every form: made the name where it stands.
+  if (NextNonAscii(abt) == abt.size()) {
+    batch.AddBuilt([&](std::string& out) { AppendCompanyName(out, abt); });
+    return;
+  }
+  AssignUtf8AsAnsi(value_, abt);
+  company_.clear();
+  AppendCompanyName(company_, value_);
+  AddAnsi(batch, company_);
+}
+
 bool TAddressRowPicker::Add(const TRowView& raw, TRowBatch& batch) {
   // Plain ASCII, by far the most common, is the same in both: split where it stands.
   std::string_view ix = raw.Field(kRawIx);
@@ -270,10 +282,7 @@ bool TAddressRowPicker::Add(const TRowView& raw, TRowBatch& batch) {
   batch.BeginRow(raw.Id(), {emails_.size(), phones_.size()});
   for (int c = 0; c < kRowColumns; ++c) {
     if (c == kAbt) {
-      AssignUtf8AsAnsi(value_, raw.Field(c));
-      company_.clear();
-      AppendCompanyName(company_, value_);
-      AddAnsi(batch, company_);
+      AddCompany(raw.Field(c), batch);
     } else if (form_ == TPickedText::Ansi) {
       batch.AddConverted(raw.Field(c));
     } else {

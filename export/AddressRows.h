@@ -61,6 +61,8 @@ class TAddressRowPicker {
  private:
   // Adds text, held in Windows-1252, in the picked form.
   void AddAnsi(TRowBatch& batch, std::string_view text);
+  // Adds the company name of Abt as stored (UTF-8) in the picked form.
+  void AddCompany(std::string_view abt, TRowBatch& batch);
 
   const TPickedText form_;
   std::string ix_text_, value_, company_;

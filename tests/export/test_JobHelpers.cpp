@@ -130,7 +130,7 @@ TEST(JobHelpers, PickerKeepsUsableRecordsConvertedAndInTheirOrder) {
         "Kunden\r\nPresse", "20240315 143005123", "r\xC3\xBC@x.de 0711 07111234567 b@mail.de"}},
       {2, {"Leer", "", "", "", "", "", "", "20240315 143005123", "kein Kontakt 0711"}},
       {4294967297LL,
-       {"M\xFCller", "", "", "", "", "", "",
+       {"M\xFCller", "", "  Lager  Nord\t", "", "", "", "",
         "20240315\xC3\xA9"
         "143005123",
         "07111234567"}},
@@ -167,6 +167,7 @@ TEST(JobHelpers, PickerKeepsUsableRecordsConvertedAndInTheirOrder) {
   const TRowView second(out, 1);  // text that is not UTF-8 is taken as it is
   EXPECT_EQ(second.Id(), 4294967297LL);
   EXPECT_EQ(second.Column(kNName), "M\xFCller");
+  EXPECT_EQ(second.Column(kAbt), "Lager Nord");
   EXPECT_EQ(second.Stamp(), "2024.15.03.14.30.05");  // the positions of the 1252 form
   EXPECT_EQ(second.Emails(), 0u);
   EXPECT_EQ(second.Phones(), 1u);

@@ -100,15 +100,14 @@ void PutDigits(std::span<char> field, int value) {
   }
 }
 
-// The usual stored change time: the 17 digits of "YYYYMMDD HHMMSSmmm" with any ASCII byte in
-// place of the blank. Its parts are read where they stand, in UTF-8 as in Windows-1252.
+// The usual change time: the 17 digits of "YYYYMMDD HHMMSSmmm" with any byte in place of the
+// blank. Its parts are read where they stand.
 constexpr size_t kPlainStampSize = 18;
 
 bool PlainStamp(std::string_view text) {
   if (text.size() < kPlainStampSize) return false;
   for (size_t i = 0; i < kPlainStampSize; ++i) {
-    const auto c = static_cast<unsigned char>(text[i]);
-    if (i == 8 ? c >= 0x80 : c - unsigned{'0'} > 9) return false;
+    if (i != 8 && static_cast<unsigned char>(text[i]) - unsigned{'0'} > 9) return false;
   }
   return true;
 }
@@ -148,15 +147,6 @@ std::string_view FormatChangeStampTo(char (&out)[kStampSize], std::string_view t
     at += 3;
   }
   return std::string_view(out, kStampSize);
-}
-
-// FormatChangeStamp of the change time as stored (UTF-8); scratch takes its Windows-1252 form
-// when that is needed.
-std::string_view FormatStoredStampTo(char (&out)[kStampSize], std::string_view stored,
-                                     std::string& scratch) {
-  if (PlainStamp(stored)) return FormatPlainStampTo(out, stored);
-  AssignUtf8AsAnsi(scratch, stored);
-  return FormatChangeStampTo(out, scratch);
 }
 
 }  // namespace
@@ -259,25 +249,19 @@ void TAddressRowPicker::AddAnsi(TRowBatch& batch, std::string_view text) {
 }
 
 void TAddressRowPicker::AddCompany(std::string_view abt, TRowBatch& batch) {
-  // Plain ASCII, by far the most common, is the same in every form: made the name where it stands.
-  if (NextNonAscii(abt) == abt.size()) {
-    batch.AddBuilt([&](std::string& out) { AppendCompanyName(out, abt); });
+  const std::string_view ansi = Utf8AsAnsiView(abt, value_);
+  // In Windows-1252, or from plain ASCII (the same in every form), the name is made in place.
+  if (form_ == TPickedText::Ansi || ansi.data() == abt.data()) {
+    batch.AddBuilt([&](std::string& out) { AppendCompanyName(out, ansi); });
     return;
   }
-  AssignUtf8AsAnsi(value_, abt);
   company_.clear();
-  AppendCompanyName(company_, value_);
+  AppendCompanyName(company_, ansi);
   AddAnsi(batch, company_);
 }
 
 bool TAddressRowPicker::Add(const TRowView& raw, TRowBatch& batch) {
-  // Plain ASCII, by far the most common, is the same in both: split where it stands.
-  std::string_view ix = raw.Field(kRawIx);
-  if (NextNonAscii(ix) != ix.size()) {
-    AssignUtf8AsAnsi(ix_text_, ix);
-    ix = ix_text_;
-  }
-  ExtractContactData(ix, emails_, phones_);
+  ExtractContactData(Utf8AsAnsiView(raw.Field(kRawIx), ix_text_), emails_, phones_);
   if (emails_.empty() && phones_.empty()) return false;  // no contact: never reaches the ledger
   batch.BeginRow(raw.Id(), {emails_.size(), phones_.size()});
   for (int c = 0; c < kRowColumns; ++c) {
@@ -290,7 +274,7 @@ bool TAddressRowPicker::Add(const TRowView& raw, TRowBatch& batch) {
     }
   }
   char stamp[kStampSize];
-  batch.AddText(FormatStoredStampTo(stamp, raw.Field(kRawStamp), value_));
+  batch.AddText(FormatChangeStampTo(stamp, Utf8AsAnsiView(raw.Field(kRawStamp), value_)));
   for (const auto& e : emails_) AddAnsi(batch, e);
   for (const auto& p : phones_) batch.AddText(p);
   return true;

@@ -44,6 +44,14 @@ inline size_t NextNonAscii(std::string_view text, size_t from = 0) {
   return from;
 }
 
+// text as Windows-1252: text itself when it is plain ASCII (the same in both), else its
+// conversion, held in scratch.
+inline std::string_view Utf8AsAnsiView(std::string_view text, std::string& scratch) {
+  if (NextNonAscii(text) == text.size()) return text;
+  AssignUtf8AsAnsi(scratch, text);
+  return scratch;
+}
+
 // The UTF-8 form of one Windows-1252 byte: one to three bytes.
 std::string_view AnsiCharAsUtf8(unsigned char c);
 

@@ -22,7 +22,7 @@ void ReadCardRecords(const std::string& dbPath, TvCardVersion version,
     for (size_t r = 0; r < batch.Rows(); ++r) {
       const TRowView row(batch, r);
       text.clear();
-      card.WriteContact(filler.Fill(row), text, true);
+      card.WriteContact(filler.Fill(row), text, kAsHeld);
       sink(TCardRecord{row.Id(), row.Stamp(), text});
     }
   });

@@ -122,7 +122,6 @@ void TPVAdressJob::WriteCards(TCardOutput& output) {
   // The records are picked in the output's encoding, so that the cards are written as their
   // texts are held.
   const TPickedText form = WritesAnsi() ? TPickedText::Ansi : TPickedText::Utf8;
-  constexpr bool kAsHeld = true;
   const auto prepare = [this] {
     if (OnlyChanges) LoadLedger();
     ledgerInUse_ = !LedgerPath.empty() || !Ledger->Empty();

@@ -12,6 +12,10 @@
 
 namespace pv {
 
+// asAnsi of the writing calls when the contact's texts are already in the output's encoding
+// (Windows-1252, or the UTF-8 form of Windows-1252 texts): the card is written as they are held.
+inline constexpr bool kAsHeld = true;
+
 // Every line of a card ends with CR LF, "END:VCARD" included once the card is written. No
 // byte-order mark, no line folding. In 3.0, 4.0 and version-less cards no value can break its line
 // or carry a control character: bytes below 0x20 other than tab, CR and LF are dropped,

@@ -10,6 +10,7 @@
 
 #include "files/AnsiText.h"
 #include "vcard/TextEncoding.h"
+#include "vcard/TextSink.h"
 
 namespace pv {
 namespace {
@@ -21,6 +22,8 @@ void EndLine(std::string& out) {
   out += '\r';
   out += '\n';
 }
+
+void EndLine(TTextSink& out) { out += "\r\n"sv; }
 
 // Escapes applied to a value before it is written (bit flags).
 constexpr unsigned kBreaks = 1;      // "\" -> "\\", CR LF, CR or LF -> "\n"
@@ -159,17 +162,17 @@ size_t SkipToPairedLf(std::string_view s, size_t i, unsigned esc) {
 
 // Appends what stands for the special byte s[i] under esc; returns the index of the last byte
 // consumed (CR LF is one line break).
-size_t AppendEscape(std::string& out, std::string_view s, size_t i, unsigned esc) {
+size_t AppendEscape(TTextSink& out, std::string_view s, size_t i, unsigned esc) {
   switch (const char c = s[i]; c) {
     case '\\':
-      out += "\\\\";
+      out += "\\\\"sv;
       break;
     case '\r':
     case '\n':
       if ((esc & kBreaks) == 0) {
-        out += c == '\r' ? "%0D" : "%0A";
+        out += c == '\r' ? "%0D"sv : "%0A"sv;
       } else {
-        out += "\\n";
+        out += "\\n"sv;
         if (c == '\r') i = SkipToPairedLf(s, i, esc);
       }
       break;
@@ -187,19 +190,19 @@ size_t AppendEscape(std::string& out, std::string_view s, size_t i, unsigned esc
   return i;
 }
 
-void AppendEscaped(std::string& out, std::string_view s, unsigned esc) {
+void AppendEscaped(TTextSink& out, std::string_view s, unsigned esc) {
   if (s.empty()) return;  // most components of a card are empty
   if (esc == 0) {
-    out.append(s);
+    out += s;
     return;
   }
   size_t start = 0;
   for (size_t i = NextSpecial(s, 0, esc); i < s.size(); i = NextSpecial(s, i + 1, esc)) {
-    out.append(s.data() + start, i - start);
+    out += s.substr(start, i - start);
     i = AppendEscape(out, s, i, esc);
     start = i + 1;
   }
-  out.append(s.data() + start, s.size() - start);
+  out += s.substr(start);
 }
 
 // Whether anything of s is left once esc has dropped the control characters.
@@ -211,25 +214,27 @@ bool KeepsContent(std::string_view s, unsigned esc) {
 }
 
 // Each line escaped with esc and followed by the two characters backslash and "n".
-void AppendEscapedLines(std::string& out, const TvStrings& lines, unsigned esc) {
+void AppendEscapedLines(TTextSink& out, const TvStrings& lines, unsigned esc) {
   for (const std::string& line : lines.Lines()) {
     AppendEscaped(out, line, esc);
-    out += "\\n";
+    out += "\\n"sv;
   }
 }
 
 // Each line quoted-printable and followed by an encoded CR LF; control characters are dropped
 // first when esc holds kControl.
-void AppendQuotedLines(std::string& out, const TvStrings& lines, unsigned esc) {
+void AppendQuotedLines(TTextSink& out, const TvStrings& lines, unsigned esc) {
+  std::string encoded;
   for (const std::string& line : lines.Lines()) {
     std::string_view rest = line;
     while (!rest.empty()) {
       const size_t stop = NextSpecial(rest, 0, esc & kControl);
-      AppendQuotedBreaks(out, rest.substr(0, stop));
+      AppendQuotedBreaks(encoded, rest.substr(0, stop));
       rest.remove_prefix(std::min(stop + 1, rest.size()));
     }
-    out += "=0D=0A";
+    encoded += "=0D=0A";
   }
+  out += encoded;
 }
 
 bool HasLineBreak(std::string_view s) { return s.find_first_of("\r\n") != s.npos; }
@@ -237,7 +242,7 @@ bool HasLineBreak(std::string_view s) { return s.find_first_of("\r\n") != s.npos
 // A parameter value that cannot end its parameter or line early: in double quotes when it holds
 // ";", ":" or ",", escaped with esc; as stored when esc is 0, but for line breaks, which become
 // "\n" (a parameter cannot be quoted-printable).
-void AppendParamValue(std::string& out, std::string_view s, unsigned esc) {
+void AppendParamValue(TTextSink& out, std::string_view s, unsigned esc) {
   if (esc == 0) {
     AppendEscaped(out, s, HasLineBreak(s) ? kBreaks : 0);
     return;
@@ -283,15 +288,16 @@ void ConvertTailToUtf8(std::string& out, size_t start) {
   }
 }
 
-void AppendPadded(std::string& out, int value, int width) {
+void AppendPadded(TTextSink& out, int value, int width) {
   char buf[16];
   const auto r = std::to_chars(buf, buf + sizeof buf, value < 0 ? -value : value);
   if (value < 0) out += '-';
-  for (int n = static_cast<int>(r.ptr - buf); n < width; ++n) out += '0';
-  out.append(buf, r.ptr);
+  const auto digits = static_cast<int>(r.ptr - buf);
+  if (digits < width) out.Append(static_cast<size_t>(width - digits), '0');
+  out += std::string_view(buf, static_cast<size_t>(digits));
 }
 
-void AppendRevStamp(std::string& out, TDateTime utc, bool basic) {
+void AppendRevStamp(TTextSink& out, TDateTime utc, bool basic) {
   int y, m, d, h, n, s, ms;
   DecodeDateTime(utc, y, m, d, h, n, s, ms);
   AppendPadded(out, y, basic ? 4 : 0);
@@ -314,7 +320,7 @@ bool InYearRange(TDateTime value) {
   return y >= 1 && y <= 9999;
 }
 
-void AppendCoordinate(std::string& out, double x) {
+void AppendCoordinate(TTextSink& out, double x) {
   // Round to 15 significant digits: "-d.dddddddddddddde+XX".
   char buf[40];
   const auto r = std::to_chars(buf, buf + sizeof buf, x, std::chars_format::scientific, 14);
@@ -342,32 +348,32 @@ void AppendCoordinate(std::string& out, double x) {
     out += digits[0];
     if (nd > 1) {
       out += '.';
-      out.append(digits + 1, nd - 1);
+      out += std::string_view(digits + 1, nd - 1);
     }
     out += 'E';
     AppendPadded(out, exp, 0);
   } else if (exp >= 0) {
     const auto intDigits = static_cast<size_t>(exp) + 1;
     if (nd <= intDigits) {
-      out.append(digits, nd);
-      out.append(intDigits - nd, '0');
+      out += std::string_view(digits, nd);
+      out.Append(intDigits - nd, '0');
     } else {
-      out.append(digits, intDigits);
+      out += std::string_view(digits, intDigits);
       out += '.';
-      out.append(digits + intDigits, nd - intDigits);
+      out += std::string_view(digits + intDigits, nd - intDigits);
     }
   } else {
-    out += "0.";
-    out.append(static_cast<size_t>(-exp - 1), '0');
-    out.append(digits, nd);
+    out += "0."sv;
+    out.Append(static_cast<size_t>(-exp - 1), '0');
+    out += std::string_view(digits, nd);
   }
 }
 
-void AppendPhoneTypeList(std::string& out, TvPhoneTypes types, std::string_view listStart) {
+void AppendPhoneTypeList(TTextSink& out, TvPhoneTypes types, std::string_view listStart) {
   bool first = true;
   for (const auto& [type, word] : kPhoneTypeWords) {
     if (!types.Contains(type)) continue;
-    out += first ? listStart : ",";
+    out += first ? listStart : ","sv;
     out += word;
     first = false;
   }
@@ -380,11 +386,22 @@ bool IsBlank(std::string_view s) {
   return true;
 }
 
+// The text one of the functions above appends, on its own.
+template <typename Append>
+std::string TextOf(const Append& append) {
+  std::string out;
+  {
+    TTextSink sink(out);
+    append(sink);
+  }
+  return out;
+}
+
 // Writes the lines of one card into out, one function per group of properties; the card's
 // dialect picks the escapes and forms from the tables above.
 class TCardWriter {
  public:
-  TCardWriter(std::string& out, const TvContact& contact)
+  TCardWriter(TTextSink& out, const TvContact& contact)
       : out_(out),
         contact_(contact),
         version_(Normal(contact.vCardVersion)),
@@ -418,7 +435,7 @@ class TCardWriter {
   void Components(std::initializer_list<const std::string*> components);
   void Address(const TvAddress& address);
 
-  std::string& out_;
+  TTextSink& out_;
   const TvContact& contact_;
   const TvCardVersion version_;
   const TValueEscapes& esc_;
@@ -439,11 +456,13 @@ size_t TCardWriter::BeginValue() {
 }
 
 void TCardWriter::EndValue(size_t start) {
-  if (form_.quotedPrintableBreaks && out_.find_first_of("\r\n", start) != out_.npos) {
-    const std::string value = out_.substr(start);
-    out_.resize(start - 1);  // drop the ':' too
-    out_ += ";ENCODING=QUOTED-PRINTABLE:";
-    AppendQuotedBreaks(out_, value);
+  if (form_.quotedPrintableBreaks && HasLineBreak(out_.Since(start))) {
+    std::string value(out_.Since(start));
+    out_.CutTo(start - 1);  // drop the ':' too
+    out_ += ";ENCODING=QUOTED-PRINTABLE:"sv;
+    std::string encoded;
+    AppendQuotedBreaks(encoded, value);
+    out_ += encoded;
   }
   EndLine(out_);
 }
@@ -463,7 +482,7 @@ void TCardWriter::Names() {
   const TvContact& c = contact_;
   out_ += 'N';
   if (form_.sortStringInN && !c.SortString.empty()) {
-    out_ += ";SORT-STRING=";
+    out_ += ";SORT-STRING="sv;
     AppendParamValue(out_, c.SortString, esc_.param);
   }
   size_t start = BeginValue();
@@ -537,10 +556,10 @@ void TCardWriter::Note() {
   const TvStrings& note = contact_.Note;
   if (note.Empty()) return;
   if (form_.quotedPrintableNote) {
-    out_ += "NOTE;ENCODING=QUOTED-PRINTABLE:";
+    out_ += "NOTE;ENCODING=QUOTED-PRINTABLE:"sv;
     AppendQuotedLines(out_, note, esc_.text);
   } else {
-    out_ += "NOTE:";
+    out_ += "NOTE:"sv;
     AppendEscapedLines(out_, note, esc_.text);
   }
   EndLine(out_);
@@ -569,7 +588,7 @@ void TCardWriter::Address(const TvAddress& address) {
   out_ += PrefParamText(address.Preferred, version_);
   out_ += FieldTypeParamText(address.AddressType, version_);
   if (labelled && form_.labelInAdr) {
-    out_ += ";LABEL=\"";
+    out_ += ";LABEL=\""sv;
     AppendEscapedLines(out_, address.MailingLabel, esc_.label);
     out_ += '"';
   }
@@ -578,7 +597,7 @@ void TCardWriter::Address(const TvAddress& address) {
               &address.PostCode, &address.Country});
   EndValue(start);
   if (labelled && !form_.labelInAdr) {
-    out_ += "LABEL;ENCODING=QUOTED-PRINTABLE:";
+    out_ += "LABEL;ENCODING=QUOTED-PRINTABLE:"sv;
     AppendQuotedLines(out_, address.MailingLabel, esc_.label);
     EndLine(out_);
   }
@@ -616,9 +635,9 @@ void TCardWriter::Emails() {
 void TCardWriter::SocialProfiles() {
   for (int i = 0; i < contact_.SocialProfile.Count(); ++i) {
     const TvSocialItem& profile = contact_.SocialProfile.Items(i);
-    out_ += "X-SOCIALPROFILE;type=";
+    out_ += "X-SOCIALPROFILE;type="sv;
     AppendParamValue(out_, profile.Service, esc_.param);
-    out_ += ";x-user=";
+    out_ += ";x-user="sv;
     AppendParamValue(out_, profile.User, esc_.param);
     const size_t start = BeginValue();
     AppendEscaped(out_, profile.URI, esc_.uri);
@@ -635,10 +654,8 @@ TAdvvCard::TAdvvCard() { SetSaveTime(Clock()); }
 void TAdvvCard::SetSaveTime(TDateTime local) {
   FSaveTime = local;
   const TDateTime utc = LocalToUtc(local);
-  FRevBasic.clear();
-  AppendRevStamp(FRevBasic, utc, true);
-  FRevExtended.clear();
-  AppendRevStamp(FRevExtended, utc, false);
+  FRevBasic = RevStamp(utc, true);
+  FRevExtended = RevStamp(utc, false);
 }
 
 void TAdvvCard::BeginStream() {
@@ -717,7 +734,8 @@ std::string TAdvvCard::BuildCardText(const TvContact& contact) const {
 }
 
 void TAdvvCard::AppendCard(std::string& out, const TvContact& contact) const {
-  TCardWriter card(out, contact);
+  TTextSink sink(out);
+  TCardWriter card(sink, contact);
   card.Begin();
   card.Names();
   card.Organisation();
@@ -745,28 +763,20 @@ std::string_view FieldTypeParamText(TvFieldType type, TvCardVersion version) {
 }
 
 std::string PhoneTypeListText(TvPhoneTypes types, TvCardVersion version) {
-  std::string out;
-  AppendPhoneTypeList(out, types, kForms[Normal(version)].typeList);
-  return out;
+  return TextOf(
+      [&](TTextSink& out) { AppendPhoneTypeList(out, types, kForms[Normal(version)].typeList); });
 }
 
 std::string RevStamp(TDateTime utc, bool basic) {
-  std::string out;
-  AppendRevStamp(out, utc, basic);
-  return out;
+  return TextOf([&](TTextSink& out) { AppendRevStamp(out, utc, basic); });
 }
 
 std::string FormatCoordinate(double value) {
-  std::string out;
-  AppendCoordinate(out, value);
-  return out;
+  return TextOf([&](TTextSink& out) { AppendCoordinate(out, value); });
 }
 
 std::string EscapeCommas(std::string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  AppendEscaped(out, text, kComma);
-  return out;
+  return TextOf([&](TTextSink& out) { AppendEscaped(out, text, kComma); });
 }
 
 }  // namespace pv

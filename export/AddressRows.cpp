@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <cstdint>
+#include <cstring>
 #include <span>
 
 #include "export/StrUtils.h"
@@ -104,12 +106,18 @@ void PutDigits(std::span<char> field, int value) {
 // blank. Its parts are read where they stand.
 constexpr size_t kPlainStampSize = 18;
 
+// Whether the eight bytes at p are all decimal digits, tested together.
+bool EightDigits(const char* p) {
+  constexpr uint64_t kHigh = 0xF0F0F0F0F0F0F0F0, kZeros = 0x3030303030303030;
+  uint64_t bytes;
+  std::memcpy(&bytes, p, sizeof bytes);
+  // Every byte 0x30..0x3F, and none of them past 0x39 once 6 is added (no carry can occur).
+  return (bytes & kHigh) == kZeros && ((bytes + 0x0606060606060606) & kHigh) == kZeros;
+}
+
 bool PlainStamp(std::string_view text) {
-  if (text.size() < kPlainStampSize) return false;
-  for (size_t i = 0; i < kPlainStampSize; ++i) {
-    if (i != 8 && static_cast<unsigned char>(text[i]) - unsigned{'0'} > 9) return false;
-  }
-  return true;
+  return text.size() >= kPlainStampSize && EightDigits(text.data()) &&
+         EightDigits(text.data() + 9) && static_cast<unsigned char>(text[17]) - unsigned{'0'} <= 9;
 }
 
 int Digits(const char* at, size_t count) {
@@ -124,10 +132,14 @@ std::string_view FormatPlainStampTo(char (&out)[kStampSize], std::string_view te
   const StampParts p{Digits(s, 4),      Digits(s + 4, 2),  Digits(s + 6, 2), Digits(s + 9, 2),
                      Digits(s + 11, 2), Digits(s + 13, 2), Digits(s + 15, 3)};
   if (!ValidDateTime(p)) return kZeroStamp;
-  // Where each character of "yyyy.dd.mm.hh.nn.ss" comes from; -1 for the dots.
-  static constexpr int kFrom[kStampSize] = {0,  1, 2,  3,  -1, 6,  7,  -1, 4, 5,
-                                            -1, 9, 10, -1, 11, 12, -1, 13, 14};
-  for (size_t i = 0; i < kStampSize; ++i) out[i] = kFrom[i] < 0 ? '.' : s[kFrom[i]];
+  // "yyyy.dd.mm.hh.nn.ss" from "YYYYMMDD HHMMSSmmm": the dots, then each field over its letters.
+  std::memcpy(out, "yyyy.dd.mm.hh.nn.ss", kStampSize);
+  std::memcpy(out, s, 4);
+  std::memcpy(out + 5, s + 6, 2);
+  std::memcpy(out + 8, s + 4, 2);
+  std::memcpy(out + 11, s + 9, 2);
+  std::memcpy(out + 14, s + 11, 2);
+  std::memcpy(out + 17, s + 13, 2);
   return std::string_view(out, kStampSize);
 }
 

@@ -228,6 +228,10 @@ TEST(JobHelpers, ChangeStampByFixedPositions) {
       {"20240315 14300512", "2024.15.03.14.30.05"},      // one digit short
       {"20240315 14300512\xE9", "2024.15.03.14.30.05"},  // no number: 0 ms
       {"00000315 143005120", "1899.30.12.00.00.00"},
+      // The bytes next to the digits are no digits, in either half.
+      {"2024031/ 143005120", "1899.30.12.00.00.00"},
+      {"20240315 14:005120", "2024.15.03.14.00.05"},
+      {"20240315 14300512:", "2024.15.03.14.30.05"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.text);

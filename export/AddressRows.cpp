@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <bit>
 #include <cstdint>
 #include <cstring>
 #include <span>
@@ -64,6 +65,63 @@ constexpr auto kIxKind = [] {
   kind['@'] = kIxAt | kIxNotDigit;
   return kind;
 }();
+
+// Eight bytes of IX at a time (little-endian words): the high bit of each byte that is a blank,
+// an "@" or no digit.
+constexpr uint64_t kEach = 0x0101010101010101, kLow7 = 0x7F * kEach, kHighBits = 0x80 * kEach;
+
+uint64_t ZeroBytes(uint64_t word) { return ~(((word & kLow7) + kLow7) | word | kLow7); }
+
+uint64_t NonDigitBytes(uint64_t word) {
+  const uint64_t t = word ^ ('0' * kEach);  // digits become 0..9
+  return (t | ((t & kLow7) + 0x76 * kEach)) & kHighBits;
+}
+
+// The pieces of ix between single blanks, each with kIxAt and kIxNotDigit of its bytes, in
+// order: visit(piece, seen). A field of blanks gives millions of empty pieces, so they are walked
+// without being collected; each byte is looked at once, whole words where they fit.
+template <class Visit>
+void ForEachIxPiece(std::string_view ix, Visit visit) {
+  const char* at = ix.data();
+  const char* const end = at + ix.size();
+  const char* start = at;  // of the current piece
+  unsigned seen = 0;       // of its bytes so far
+  // The piece's flags from the bytes of mask's bytes (high bits) of a word.
+  const auto note = [&seen](uint64_t ats, uint64_t others, uint64_t mask) {
+    if ((ats & mask) != 0) seen |= kIxAt;
+    if ((others & mask) != 0) seen |= kIxNotDigit;
+  };
+  if constexpr (std::endian::native == std::endian::little) {
+    for (; end - at >= 8; at += 8) {
+      uint64_t word;
+      std::memcpy(&word, at, sizeof word);
+      uint64_t blanks = ZeroBytes(word ^ (' ' * kEach));
+      const uint64_t ats = ZeroBytes(word ^ ('@' * kEach)), others = NonDigitBytes(word);
+      uint64_t rest = kHighBits;  // bytes of the word not yet given to a piece
+      for (; blanks != 0; blanks &= blanks - 1) {
+        const uint64_t before = (blanks & -blanks) - 1;  // bits below the blank
+        note(ats, others, rest & before);
+        const char* const blank = at + std::countr_zero(blanks) / 8;
+        visit(std::string_view(start, static_cast<size_t>(blank - start)), seen);
+        start = blank + 1;
+        seen = 0;
+        rest &= ~before & ~(blanks & -blanks);
+      }
+      note(ats, others, rest);
+    }
+  }
+  for (; at < end; ++at) {
+    const unsigned kind = kIxKind[static_cast<unsigned char>(*at)];
+    if (kind != kIxBlank) {
+      seen |= kind;
+      continue;
+    }
+    visit(std::string_view(start, static_cast<size_t>(at - start)), seen);
+    start = at + 1;
+    seen = 0;
+  }
+  if (start < end) visit(std::string_view(start, static_cast<size_t>(end - start)), seen);
+}
 
 std::string_view Piece(std::string_view s, size_t from, size_t count) {
   return from < s.size() ? s.substr(from, count) : std::string_view();
@@ -193,28 +251,15 @@ void ExtractContactData(std::string_view ix, std::vector<std::string_view>& emai
                         std::vector<std::string_view>& phones) {
   emails.clear();
   phones.clear();
-  // The pieces between single blanks, walked without collecting them: a field of blanks gives
-  // millions of empty pieces. Each byte is looked at once. Candidates are collected in phones,
-  // the short ones dropped later.
-  const char* at = ix.data();
-  const char* const end = at + ix.size();
-  while (at < end) {
-    const char* const start = at;
-    unsigned seen = 0;  // kIxAt and kIxNotDigit of the piece's bytes
-    for (; at < end; ++at) {
-      const unsigned kind = kIxKind[static_cast<unsigned char>(*at)];
-      if (kind == kIxBlank) break;
-      seen |= kind;
-    }
-    const std::string_view piece(start, static_cast<size_t>(at - start));
-    ++at;  // the blank
-    if (piece.size() < 6) continue;
+  // Candidates are collected in phones, the short ones dropped later.
+  ForEachIxPiece(ix, [&](std::string_view piece, unsigned seen) {
+    if (piece.size() < 6) return;
     if ((seen & kIxAt) != 0) {
       emails.push_back(piece);
     } else if (seen == 0 && piece[0] == '0') {
       phones.push_back(piece);
     }
-  }
+  });
   std::erase_if(phones, [](std::string_view c) { return c.size() <= 8; });
   SortUniqueIgnoringCase(emails);
   SortUniqueIgnoringCase(phones);

@@ -61,9 +61,10 @@ void ExtractBySortedInsert(std::string_view ix, std::vector<std::string_view>& e
   NaturalSort(phones);
 }
 
-// Pieces that collide often: case variants, digit runs of different lengths, short and long.
+// Pieces that collide often: case variants, digit runs of different lengths, short and long;
+// with the bytes next to the digits, "@" and the blank, and their high-bit twins.
 std::string RandomIX(std::mt19937& random) {
-  static const std::string kLetters = "aAbB\xE4\xC4xX@.-";
+  static const std::string kLetters = "aAbB\xE4\xC4xX@.-/:?!\t\x1F\xB0\xC0\xA0";
   std::string ix;
   const int pieces = static_cast<int>(random() % 60);
   for (int p = 0; p < pieces; ++p) {
@@ -72,7 +73,7 @@ std::string RandomIX(std::mt19937& random) {
     const int length = static_cast<int>(random() % 13);
     if (kind == 0) ix += '0';
     for (int i = 0; i < length; ++i) {
-      const bool digit = kind == 0 || random() % 3 == 0;
+      const bool digit = kind == 0 ? random() % 16 != 0 : random() % 3 == 0;
       ix += digit ? static_cast<char>('0' + random() % 4) : kLetters[random() % kLetters.size()];
     }
     if (kind == 1) ix += "@x.de";

@@ -7,6 +7,8 @@ and the median of RUNS runs (default 7) is printed:
       over the file of the run before; (1n) the same onto a file that is not there yet
   (2) sqlite3 -csv <db> "<the statement>" > /dev/null: reading and printing the same rows
   (3) sqlite3 <db> "select sum(length(...)) ...": merely stepping through the same ten columns
+  (3p) two of (3) at once, until both are done: (3p)/(3) near 1 when the machine has two cores
+      to give, near 2 when it has one; the export's threads can use no more than that
   (4) an export of changes over the unchanged database with its ledger
   (A) vcard-parvela AUTO, when the build has the program
 With --baseline OLD_BUILD, (1) and (4) of the old build's pv-export-bench join the turns, and the
@@ -25,17 +27,22 @@ STATEMENT = "Select %s from Adressen" % ",".join(COLUMNS)
 STEPPING = "select %s from Adressen" % ",".join("sum(length(%s))" % c for c in COLUMNS)
 
 
-def measure(cmd, env=None):
+def measure(cmd, env=None, copies=1):
+    """Wall time until all copies are done; CPU time and peak RSS of one copy, on average."""
     start = time.monotonic()
+    cpu = rss = 0.0
     with open(os.devnull, "wb") as null:
-        proc = subprocess.Popen(cmd, env=env, stdout=null, stderr=subprocess.PIPE)
-        _, status, usage = os.wait4(proc.pid, 0)
-    wall = time.monotonic() - start
-    err = proc.stderr.read().decode(errors="replace")
-    proc.stderr.close()
-    if os.waitstatus_to_exitcode(status) != 0:
-        sys.exit("failed: %s\n%s" % (" ".join(cmd), err))
-    return wall, usage.ru_utime + usage.ru_stime, usage.ru_maxrss / 1024.0
+        procs = [subprocess.Popen(cmd, env=env, stdout=null, stderr=subprocess.PIPE)
+                 for _ in range(copies)]
+        for proc in procs:
+            _, status, usage = os.wait4(proc.pid, 0)
+            err = proc.stderr.read().decode(errors="replace")
+            proc.stderr.close()
+            if os.waitstatus_to_exitcode(status) != 0:
+                sys.exit("failed: %s\n%s" % (" ".join(cmd), err))
+            cpu += (usage.ru_utime + usage.ru_stime) / copies
+            rss += usage.ru_maxrss / 1024.0 / copies
+    return time.monotonic() - start, cpu, rss
 
 
 def medians(results):
@@ -87,6 +94,7 @@ def commands(build, baseline, db, data, n, env):
             cmds["(1n) full job, new file"] = ([job, db, out + ".new.vcf", "", "full"], None)
     cmds["(2) sqlite3 -csv"] = (["sqlite3", "-csv", sqlite_db, STATEMENT], None)
     cmds["(3) sqlite3 stepping"] = (["sqlite3", sqlite_db, STEPPING], None)
+    cmds["(3p) two steppings at once"] = (["sqlite3", sqlite_db, STEPPING], None)
     program = os.path.join(build, "app/vcard-parvela")
     if os.path.exists(program):
         cmds["(A) vcard-parvela AUTO"] = ([program, "AUTO", db, out + ".auto.vcf"], env)
@@ -109,7 +117,7 @@ def main():
                 if name.startswith("(1n)") and os.path.exists(cmd[2]):
                     os.remove(cmd[2])
                     os.sync()
-                results[name].append(measure(cmd, cmd_env))
+                results[name].append(measure(cmd, cmd_env, 2 if name.startswith("(3p)") else 1))
         load_after = os.getloadavg()
         m = {name: medians(r) for name, r in results.items()}
         print("load average (1, 5, 15 min) before %.1f %.1f %.1f, after %.1f %.1f %.1f" % (
@@ -122,6 +130,8 @@ def main():
               "(1n)/(3) wall %.2f" % (full[0] / step[0], full[1] / step[1], full[0] / csv[0],
                                       m["(4) changes"][0] / csv[0],
                                       m["(1n) full job, new file"][0] / step[0]))
+        print("  (3p)/(3) wall %.2f CPU %.2f" % (m["(3p) two steppings at once"][0] / step[0],
+                                                 m["(3p) two steppings at once"][1] / step[1]))
         if baseline:
             for what in ("(1) full job", "(4) changes"):
                 new, old = m[what], m[what + " old"]

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <array>
-#include <atomic>
 #include <bit>
 #include <cstdint>
 #include <cstring>
@@ -32,7 +31,6 @@ constexpr size_t kBatchBytes = 1 << 20;
 constexpr size_t kQueueBatches = 16;
 constexpr size_t kQueueBatchesAhead = 2048;  // about a million records
 constexpr size_t kQueueBytes = 256 << 20;
-std::atomic<bool> alwaysBehind{false};  // SetAlwaysBehindForTests
 
 // Sorts ignoring case and drops case-blind duplicates, keeping the first of each: the list a
 // sorted insert of the entries in their order would give. A stable sort keeps equal entries in
@@ -337,24 +335,17 @@ bool TAddressRowPicker::Add(const TRowView& raw, TRowBatch& batch) {
   return true;
 }
 
-bool SetAlwaysBehindForTests(bool always) { return alwaysBehind.exchange(always); }
-
 void PipeAddressRows(TAdsQuery& query, TPickedText form, const std::function<void()>& prepare,
-                     const std::function<void(const TRowBatch&)>& consume,
-                     const std::function<void(TRowBatch&)>& extend) {
+                     const std::function<void(const TRowBatch&)>& consume) {
   // The columns are found here, so that a missing one fails before anything starts.
   TAddressRowReader reader(query);
   TAddressRowPicker picker(form);
   TBatchStages stages;
   stages.fill = [&](TRowBatch& batch) { return reader.Fill(batch, kBatchRows, kBatchBytes); };
-  stages.work = [&](const TRowBatch& raw, TRowBatch& batch, bool behind) {
-    const bool extending = (behind || alwaysBehind.load(std::memory_order_relaxed)) && extend;
-    // Picked text is about as long as read text; an Extra text (a card) about twice that.
-    batch.Reserve(raw.TextBytes() * (extending ? 3 : 1) + (64 << 10), raw.Rows());
-    for (size_t r = 0; r < raw.Rows(); ++r) {
-      if (picker.Add(TRowView(raw, r), batch) && extending) extend(batch);
-    }
-    if (extending) batch.MarkExtended();
+  stages.work = [&](const TRowBatch& raw, TRowBatch& batch) {
+    // Picked text is about as long as read text.
+    batch.Reserve(raw.TextBytes() + (64 << 10), raw.Rows());
+    for (size_t r = 0; r < raw.Rows(); ++r) picker.Add(TRowView(raw, r), batch);
   };
   stages.prepare = prepare;
   stages.consume = consume;
@@ -369,14 +360,10 @@ TContactFiller::TContactFiller(TvCardVersion version) {
   contact_.Addresses[0].AddressType = ftWork;
 }
 
-void FillScoreItem(TScoreItem& item, const TRowView& row) {
-  item.RecordID = IsLedgerId(row.Id()) ? static_cast<int32_t>(row.Id()) : 0;
-  item.ChangeStamp = row.Stamp();
-}
-
 TvContact& TContactFiller::Fill(const TRowView& row) {
   TvContact& c = contact_;
-  FillScoreItem(c.ScoreItem, row);
+  c.ScoreItem.RecordID = IsLedgerId(row.Id()) ? static_cast<int32_t>(row.Id()) : 0;
+  c.ScoreItem.ChangeStamp = row.Stamp();
   c.Categories.SetText(row.Column(kGroups));
   c.FirstName = row.Column(kVName);
   c.LastName = row.Column(kNName);

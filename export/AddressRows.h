@@ -72,18 +72,11 @@ class TAddressRowPicker {
 // Reads the whole table from the open statement on a second thread and picks the usable records
 // out of the rows on a third, their texts held in form, while on the calling thread prepare() runs
 // once and then consume(batch) for every batch of usable records, in table order. The reading runs
-// ahead while prepare() works. While the calling thread is behind (in prepare(), or batches wait
-// for it), the third thread also runs extend(batch), when set, after each record it adds to a
-// batch: it adds the record's Extra text, some of the calling thread's work done beforehand; such
-// batches are marked Extended. A failure on any thread (any exception, also one outside
+// ahead while prepare() works. A failure on any thread (any exception, also one outside
 // std::exception) stops all and is raised here once all have stopped: the reader's first, then the
 // picker's, then the consumer's.
 void PipeAddressRows(TAdsQuery& query, TPickedText form, const std::function<void()>& prepare,
-                     const std::function<void(const TRowBatch&)>& consume,
-                     const std::function<void(TRowBatch&)>& extend = {});
-// Test seam: when set, every batch is picked as if the calling thread were behind, so that
-// extend runs for every record. Returns the previous setting.
-bool SetAlwaysBehindForTests(bool always);
+                     const std::function<void(const TRowBatch&)>& consume);
 
 // One contact, filled again for every record so that its memory is reused.
 class TContactFiller {
@@ -99,9 +92,6 @@ class TContactFiller {
 
 // True when id fits the 32-bit record numbers of the ledger.
 inline bool IsLedgerId(int64_t id) { return id >= INT32_MIN && id <= INT32_MAX; }
-
-// The record's bookkeeping entry: its ID (0 for one outside 32 bits) and change stamp.
-void FillScoreItem(TScoreItem& item, const TRowView& row);
 
 // The change time of adr_47_ ("YYYYMMDD HHMMSSmmm", read by fixed positions) as
 // "yyyy.dd.mm.hh.nn.ss"; an unreadable or invalid time gives "1899.30.12.00.00.00".

@@ -112,13 +112,13 @@ void TPVAdressJob::Export() {
 
 // One thread reads the table and a second picks the contact data out of the records; this thread
 // loads the ledger, fills the contacts, lets the ledger decide and writes the accepted cards,
-// building only those: the ledger decides by ID and stamp alone. In a full export, where every
-// card is accepted, the second thread builds the cards of its batches too while this one is
-// behind. Without a ledger file a ledger left empty would let every record through and never be
-// saved: it is not kept then.
+// building only those: the ledger decides by ID and stamp alone. (Building the cards on the
+// picking thread while this one falls behind was measured to cost more than it saves: every
+// card's text then crosses between threads once more.) Without a ledger file a ledger left empty
+// would let every record through and never be saved: it is not kept then.
 void TPVAdressJob::WriteCards(TCardOutput& output) {
   Card->BeginStream();
-  TContactFiller filler(Version), builder(Version);
+  TContactFiller filler(Version);
   // The records are picked in the output's encoding, so that the cards are written as their
   // texts are held.
   const TPickedText form = WritesAnsi() ? TPickedText::Ansi : TPickedText::Utf8;
@@ -126,27 +126,15 @@ void TPVAdressJob::WriteCards(TCardOutput& output) {
     if (OnlyChanges) LoadLedger();
     ledgerInUse_ = !LedgerPath.empty() || !Ledger->Empty();
   };
-  const auto build = [&](TRowBatch& batch) {
-    const TvContact& contact = builder.Fill(TRowView(batch, batch.Rows() - 1));
-    batch.AddBuilt([&](std::string& text) { Card->AppendCardText(contact, text, kAsHeld); });
-  };
-  // A card built already is judged by its record alone: only that is filled in.
-  TvContact built;
   const auto consume = [&](const TRowBatch& batch) {
     for (size_t r = 0; r < batch.Rows(); ++r) {
       const TRowView row(batch, r);
       wideId_ = !IsLedgerId(row.Id());
-      if (batch.Extended()) {
-        FillScoreItem(built.ScoreItem, row);
-        Card->WriteBuiltContact(built, row.Extra(), output.Buffer());
-      } else {
-        Card->WriteContactAskedFirst(filler.Fill(row), output.Buffer(), kAsHeld);
-      }
+      Card->WriteContactAskedFirst(filler.Fill(row), output.Buffer(), kAsHeld);
       output.FlushWhenFull();
     }
   };
-  PipeAddressRows(*Query, form, prepare, consume,
-                  OnlyChanges ? std::function<void(TRowBatch&)>() : build);
+  PipeAddressRows(*Query, form, prepare, consume);
   ledgerInUse_ = true;
 }
 

@@ -19,7 +19,6 @@ void TRowBatch::Clear() {
   text_.clear();
   meta_.clear();
   rowStart_.clear();
-  extended_ = false;
 }
 
 void TRowBatch::Reserve(size_t textBytes, size_t rows) {
@@ -148,11 +147,6 @@ bool TRowBatchQueue::Stopped() const {
   return stopped_;
 }
 
-bool TRowBatchQueue::Behind() const {
-  std::lock_guard<std::mutex> hold(lock_);
-  return !consuming_ || 2 * queue_.size() >= maxBatches_;
-}
-
 namespace {
 
 // The filling stage of PipeRowBatches; stops the queue on failure.
@@ -173,12 +167,12 @@ void Produce(const std::function<bool(TRowBatch&)>& fill, TRowBatchQueue& queue,
 
 // The middle stage: turns batches of in into batches of out until in ends or either stops; a stop
 // on one side is passed to the other.
-void Work(const std::function<void(const TRowBatch&, TRowBatch&, bool)>& work, TRowBatchQueue& in,
+void Work(const std::function<void(const TRowBatch&, TRowBatch&)>& work, TRowBatchQueue& in,
           TRowBatchQueue& out, std::exception_ptr& error) {
   try {
     while (auto batch = in.Pop()) {
       auto result = out.Fresh();
-      work(*batch, *result, out.Behind());
+      work(*batch, *result);
       in.Recycle(std::move(batch));
       if (result->Rows() > 0 && !out.Push(std::move(result))) break;
     }

@@ -27,9 +27,9 @@ struct TListSizes {
 // A batch of records: all texts in one buffer, each an (offset, length) pair, so that a record
 // costs no allocation once the batch has grown. Per record: the 64-bit ID, the e-mail count, the
 // phone count, then the pairs of the columns, the change stamp, the e-mail addresses and the
-// phone numbers. A record is BeginRow followed by kRowColumns + 1 + emails + phones texts, and
-// may have one more (TRowView::Extra). A batch of records as read (lists of size 0) holds any
-// number of texts per record, read by TRowView::Field.
+// phone numbers. A record is BeginRow followed by kRowColumns + 1 + emails + phones texts. A
+// batch of records as read (lists of size 0) holds any number of texts per record, read by
+// TRowView::Field.
 class TRowBatch {
  public:
   void Clear();
@@ -44,9 +44,6 @@ class TRowBatch {
   void AddConverted(std::string_view utf8);
   // Makes room for this much text and these many records without growing.
   void Reserve(size_t textBytes, size_t rows);
-  // Marks that every record of the batch has its Extra text; Clear takes the mark away.
-  void MarkExtended() { extended_ = true; }
-  bool Extended() const { return extended_; }
   // Adds the text that build(buffer) appends to the batch's buffer, made in place without a copy.
   template <class Build>
   void AddBuilt(Build&& build) {
@@ -74,7 +71,6 @@ class TRowBatch {
   std::string text_;
   std::vector<uint32_t> meta_;
   std::vector<uint32_t> rowStart_;
-  bool extended_ = false;
 };
 
 // Read access to record row of a batch; valid while the batch is unchanged.
@@ -88,8 +84,6 @@ class TRowView {
   std::string_view Stamp() const { return Text(kRowColumns); }
   std::string_view Email(size_t i) const { return Text(kRowColumns + 1 + i); }
   std::string_view Phone(size_t i) const { return Text(kRowColumns + 1 + Emails() + i); }
-  // The text added after the phone numbers; only for a record that has one.
-  std::string_view Extra() const { return Text(kRowColumns + 1 + Emails() + Phones()); }
   // The i-th text of the record, in the order added.
   std::string_view Field(size_t i) const { return Text(i); }
 
@@ -124,8 +118,6 @@ class TRowBatchQueue {
   void Close();
   void Stop();
   bool Stopped() const;
-  // True while the consumer has not taken its first batch or at least half of maxBatches wait.
-  bool Behind() const;
 
  private:
   bool Full() const;
@@ -143,17 +135,16 @@ class TRowBatchQueue {
 // The stages of a pipe of three threads (see PipeRowBatches).
 struct TBatchStages {
   std::function<bool(TRowBatch&)> fill;                          // first thread
-  std::function<void(const TRowBatch&, TRowBatch&, bool)> work;  // second thread
-  std::function<void()> prepare;                                 // calling thread, may be empty
-  std::function<void(const TRowBatch&)> consume;                 // calling thread
+  std::function<void(const TRowBatch&, TRowBatch&)> work;  // second thread
+  std::function<void()> prepare;                           // calling thread, may be empty
+  std::function<void(const TRowBatch&)> consume;           // calling thread
 };
 
 // Runs the stages on three threads through two TRowBatchQueues, each with these limits:
 // fill(batch) on one thread adds records to an empty batch and returns false after the last one;
-// work(in, out, behind) on a second turns each non-empty filled batch into an empty out batch;
-// on the calling thread prepare() runs once (it may be empty) and then consume(batch) for every
-// non-empty out batch, in order. behind tells whether the consumer is behind (see
-// TRowBatchQueue::Behind), so that work may take over some of its work. A failure in any stage
+// work(in, out) on a second turns each non-empty filled batch into an empty out batch; on the
+// calling thread prepare() runs once (it may be empty) and then consume(batch) for every
+// non-empty out batch, in order. A failure in any stage
 // (any exception, also one outside std::exception) stops all three and is raised here once all
 // have stopped: fill's first, then work's, then the calling thread's.
 void PipeRowBatches(const TPipeLimits& limits, const TBatchStages& stages);

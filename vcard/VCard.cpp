@@ -713,13 +713,6 @@ void TAdvvCard::AppendCardText(const TvContact& contact, std::string& out, bool 
   }
 }
 
-bool TAdvvCard::WriteBuiltContact(TvContact& contact, std::string_view cardText, std::string& out) {
-  if (!Accepted(contact)) return false;
-  out += cardText;
-  ++FWrittenCount;
-  return true;
-}
-
 bool TAdvvCard::WriteContactAskedFirst(TvContact& contact, std::string& out, bool asAnsi) {
   if (!Accepted(contact)) return false;
   AppendCardText(contact, out, asAnsi);

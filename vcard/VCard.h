@@ -61,15 +61,6 @@ class TAdvvCard {
   // written with asAnsi, gives the same UTF-8 card as its Windows-1252 twin written without.
   bool WriteContact(TvContact& contact, std::string& out, bool asAnsi);
 
-  // Appends the text WriteContact writes for an accepted contact: the card and CR LF,
-  // Windows-1252 when asAnsi, else UTF-8; out is as it was when an exception passes. Asks and
-  // counts nothing and changes nothing here, so that another thread may build cards while this
-  // one writes (not while BeginStream runs).
-  void AppendCardText(const TvContact& contact, std::string& out, bool asAnsi) const;
-  // WriteContact for a contact whose text AppendCardText has built already: asks OnWriteContact
-  // and, when accepted, appends cardText to out and counts it. True when written.
-  bool WriteBuiltContact(TvContact& contact, std::string_view cardText, std::string& out);
-
   // As WriteContact, but asks OnWriteContact before the card is built and builds only an
   // accepted one: for a handler that decides by the contact's record alone (a change ledger), so
   // that a refused card costs nothing. Changes the handler makes to the contact show in its card.
@@ -82,6 +73,9 @@ class TAdvvCard {
  private:
   void SetSaveTime(TDateTime local);
   void AppendCard(std::string& out, const TvContact& contact) const;
+  // Appends the text WriteContact writes for an accepted contact: the card and CR LF,
+  // Windows-1252 when asAnsi, else UTF-8; out is as it was when an exception passes.
+  void AppendCardText(const TvContact& contact, std::string& out, bool asAnsi) const;
   // Whether OnWriteContact (when set) lets the contact's card be written.
   bool Accepted(TvContact& contact);
 

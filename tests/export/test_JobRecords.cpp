@@ -4,7 +4,6 @@
 #include <unistd.h>
 
 #include "export/AddressRows.h"
-#include "files/ScopedOverride.h"
 #include "tests/export/JobFixture.h"
 #include "tests/export/LooseDb.h"
 
@@ -17,7 +16,6 @@ using test::Line;
 using test::MakeLooseDatabase;
 using test::ReadFile;
 using test::Row;
-using test::WithoutRev;
 using test::WriteFile;
 
 constexpr const char* kStampA = "20240101 100000000";  // 2024.01.01.10.00.00
@@ -121,30 +119,6 @@ TEST_F(RecordsTest, IdsOutsideThirtyTwoBitsAreAlwaysWrittenAndNeverInTheLedger) 
   EXPECT_EQ(Export(true, ReadFile(Ledger()).c_str()), (Names{"Gross", "Klein", "Riesig"}));
   EXPECT_EQ(Export(false, ledgerOne.c_str()), (Names{"Eins", "Gross", "Klein", "Riesig"}));
   EXPECT_EQ(ReadFile(Ledger()), ledgerOne);
-}
-
-// A full export builds cards ahead while the writing falls behind; such cards are judged by their
-// own record like the others: built ahead for every batch, the export gives the same file and the
-// same ledger.
-TEST_F(RecordsTest, CardsBuiltAheadAreJudgedByTheirOwnRecord) {
-  MakeLooseDatabase(dir.path(), {Named(5, "Eins", kStampA), Named(5, "Zwei", kStampB),
-                                 Named(4294967302LL, "Gross", kStampA), Named(6, "Drei", kStampB),
-                                 Named(-7, "Minus", kStampA)});
-  const Names all{"Eins", "Zwei", "Gross", "Drei", "Minus"};
-  const std::string ledger =
-      "\"-7\",\"2024.01.01.10.00.00\"\r\n\"5\",\"2024.02.02.10.00.00\"\r\n"
-      "\"6\",\"2024.02.02.10.00.00\"\r\n";
-  std::string late;
-  {
-    const TScopedOverride ahead(SetAlwaysBehindForTests, false);
-    EXPECT_EQ(Export(false, nullptr), all);
-    EXPECT_EQ(ReadFile(Ledger()), ledger);
-    late = WithoutRev(ReadFile(Out()));
-  }
-  const TScopedOverride ahead(SetAlwaysBehindForTests, true);
-  EXPECT_EQ(Export(false, nullptr), all);
-  EXPECT_EQ(ReadFile(Ledger()), ledger);
-  EXPECT_EQ(WithoutRev(ReadFile(Out())), late);
 }
 
 // 3.0 cards are always UTF-8; 4.0 cards follow "Als ANSI".

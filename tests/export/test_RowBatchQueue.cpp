@@ -238,7 +238,7 @@ TEST(RowBatchQueue, CloseDrainsEveryBatchInOrder) {
 const TPipeLimits kSmall{2, 4, 1 << 20};
 
 // A middle stage that passes every record on unchanged.
-void PassOn(const TRowBatch& in, TRowBatch& out, bool) {
+void PassOn(const TRowBatch& in, TRowBatch& out) {
   for (size_t r = 0; r < in.Rows(); ++r) AddRecord(out, TRowView(in, r).Id());
 }
 
@@ -319,7 +319,7 @@ namespace pv {
 namespace {
 
 // The middle stage doubles every record (ID and -ID) and drops batches whose first ID is odd.
-void DoubleEvenBatches(const TRowBatch& in, TRowBatch& out, bool) {
+void DoubleEvenBatches(const TRowBatch& in, TRowBatch& out) {
   if (FirstId(in) % 2 != 0) return;
   for (size_t r = 0; r < in.Rows(); ++r) {
     const int64_t id = TRowView(in, r).Id();
@@ -352,47 +352,6 @@ TEST(PipeRowBatchesThroughAMiddleStage, EveryWorkedBatchArrivesInOrderAfterPrepa
   }
 }
 
-TEST(RowBatchQueue, TheConsumerIsBehindBeforeItsFirstTakeAndWhileHalfTheBoundWaits) {
-  TRowBatchQueue queue(TPipeLimits{4, 8, 1 << 30});
-  EXPECT_TRUE(queue.Behind());
-  ASSERT_TRUE(queue.Push(BatchOf(0)));
-  EXPECT_TRUE(queue.Behind());
-  ASSERT_NE(queue.Pop(), nullptr);
-  EXPECT_FALSE(queue.Behind());
-  ASSERT_TRUE(queue.Push(BatchOf(1)));
-  EXPECT_FALSE(queue.Behind());
-  ASSERT_TRUE(queue.Push(BatchOf(2)));
-  EXPECT_TRUE(queue.Behind());
-  ASSERT_NE(queue.Pop(), nullptr);
-  EXPECT_FALSE(queue.Behind());
-}
-
-// While prepare runs, the middle stage is told that the consumer is behind; the batches it worked
-// then arrive as they were worked.
-TEST(PipeRowBatchesThroughAMiddleStage, TheMiddleStageKnowsWhenTheConsumerIsBehind) {
-  std::atomic<int> workedBehind{0};
-  int64_t next = 0;
-  TBatchStages stages;
-  stages.fill = [&](TRowBatch& batch) {
-    AddRecord(batch, next++);
-    return next < 100;
-  };
-  stages.work = [&](const TRowBatch& in, TRowBatch& out, bool behind) {
-    AddRecord(out, FirstId(in));
-    if (behind) {
-      out.MarkExtended();
-      ++workedBehind;
-    }
-  };
-  stages.prepare = [&] { ASSERT_TRUE(Eventually([&] { return workedBehind >= 3; })); };
-  std::vector<bool> extended;
-  stages.consume = [&](const TRowBatch& batch) { extended.push_back(batch.Extended()); };
-  PipeRowBatches(kSmall, stages);
-  ASSERT_EQ(extended.size(), 100u);
-  EXPECT_TRUE(extended[0] && extended[1] && extended[2]);  // worked before the first take
-  EXPECT_EQ(std::count(extended.begin(), extended.end(), true), workedBehind.load());
-}
-
 // A failure in any of the stages comes out of the pipe and stops the others, even those that
 // would run for ever.
 TEST(PipeRowBatchesThroughAMiddleStage, AFailureInAnyStageIsRaisedHereAndStopsTheOthers) {
@@ -412,7 +371,7 @@ TEST(PipeRowBatchesThroughAMiddleStage, AFailureInAnyStageIsRaisedHereAndStopsTh
         AddRecord(batch, produced++);
         return true;  // endless unless stopped
       };
-      stages.work = [&](const TRowBatch& in, TRowBatch& out, bool) {
+      stages.work = [&](const TRowBatch& in, TRowBatch& out) {
         if (stage == kWork && ++worked == 30) fail(2);
         AddRecord(out, FirstId(in));
       };

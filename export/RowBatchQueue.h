@@ -134,7 +134,7 @@ class TRowBatchQueue {
 
 // The stages of a pipe of three threads (see PipeRowBatches).
 struct TBatchStages {
-  std::function<bool(TRowBatch&)> fill;                          // first thread
+  std::function<bool(TRowBatch&)> fill;                    // first thread
   std::function<void(const TRowBatch&, TRowBatch&)> work;  // second thread
   std::function<void()> prepare;                           // calling thread, may be empty
   std::function<void(const TRowBatch&)> consume;           // calling thread

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <algorithm>
 #include <cstring>
 #include <string>
 #include <string_view>
@@ -50,12 +49,9 @@ class TTextSink {
   void Room(size_t count) {
     if (count > static_cast<size_t>(end_ - at_)) Grow(count);
   }
-  // Doubles the room of what this sink wrote, not of the whole string.
-  void Grow(size_t count) {
-    const size_t used = size();
-    text_.resize(used + count + std::max(kStep, used - start_));
-    Point(used);
-  }
+  // Doubles the room of what this sink wrote, not of the whole string. Out of line: rarely
+  // needed, and the pointers it moves are then plainly new to the compiler.
+  void Grow(size_t count);
   void Point(size_t used) {
     at_ = text_.data() + used;
     end_ = text_.data() + text_.size();

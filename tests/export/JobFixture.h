@@ -65,10 +65,11 @@ inline std::string CardText(std::initializer_list<std::string_view> lines) {
 // One line of a card, as it can be searched for in the file.
 inline std::string Line(std::string_view text) { return std::string(text) + std::string(kLineEnd); }
 
-// The card file with every REV value (the time of the run) made "*".
+// The card file with every REV value (the time of the run, in either form) made "*".
 inline std::string WithoutRev(std::string text) {
   for (size_t at = text.find("REV:"); at != std::string::npos; at = text.find("REV:", at + 1)) {
-    text.replace(at, 20, "REV:*");  // REV:yyyymmddThhmmssZ
+    const size_t end = text.find('\r', at);
+    text.replace(at + 4, (end == std::string::npos ? text.size() : end) - at - 4, "*");
   }
   return text;
 }

@@ -2,11 +2,10 @@
 // writes, with wide IDs, and failures raised as the job's own exceptions.
 #include <gtest/gtest.h>
 
-#include <regex>
-
 #include "addressdb/AdsError.h"
 #include "export/CardSource.h"
 #include "export/PVAdressJob.h"
+#include "tests/export/JobFixture.h"
 #include "tests/export/LooseDb.h"
 #include "tests/support/SampleDb.h"
 #include "tests/support/TempDir.h"
@@ -18,10 +17,7 @@ using test::AddressRow;
 using test::MakeDatabase;
 using test::ReadFile;
 using test::TempDir;
-
-std::string WithoutRev(const std::string& text) {
-  return std::regex_replace(text, std::regex("REV:[0-9TZ:-]+"), "REV:*");
-}
+using test::WithoutRev;
 
 AddressRow Row(int64_t id, std::string ix) {
   AddressRow r;

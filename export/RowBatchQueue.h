@@ -144,9 +144,9 @@ struct TBatchStages {
 // fill(batch) on one thread adds records to an empty batch and returns false after the last one;
 // work(in, out) on a second turns each non-empty filled batch into an empty out batch; on the
 // calling thread prepare() runs once (it may be empty) and then consume(batch) for every
-// non-empty out batch, in order. A failure in any stage
-// (any exception, also one outside std::exception) stops all three and is raised here once all
-// have stopped: fill's first, then work's, then the calling thread's.
+// non-empty out batch, in order. A failure in any stage (any exception, also one outside
+// std::exception) stops all three and is raised here once all have stopped: fill's first, then
+// work's, then the calling thread's.
 void PipeRowBatches(const TPipeLimits& limits, const TBatchStages& stages);
 
 }  // namespace pv

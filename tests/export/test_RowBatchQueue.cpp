@@ -2,7 +2,6 @@
 // the queue stays within its bounds, either side can stop it, and no batch is lost or reordered.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <functional>

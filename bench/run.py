@@ -94,7 +94,7 @@ def commands(build, baseline, db, data, n, env):
             cmds["(1n) full job, new file"] = ([job, db, out + ".new.vcf", "", "full"], None)
     cmds["(2) sqlite3 -csv"] = (["sqlite3", "-csv", sqlite_db, STATEMENT], None)
     cmds["(3) sqlite3 stepping"] = (["sqlite3", sqlite_db, STEPPING], None)
-    cmds["(3p) two steppings at once"] = (["sqlite3", sqlite_db, STEPPING], None)
+    cmds["(3p) two steppings at once"] = (["sqlite3", sqlite_db, STEPPING], None, 2)  # copies
     program = os.path.join(build, "app/vcard-parvela")
     if os.path.exists(program):
         cmds["(A) vcard-parvela AUTO"] = ([program, "AUTO", db, out + ".auto.vcf"], env)
@@ -113,11 +113,11 @@ def main():
         results = {name: [] for name in cmds}
         load_before = os.getloadavg()
         for _ in range(runs):
-            for name, (cmd, cmd_env) in cmds.items():
+            for name, (cmd, cmd_env, *copies) in cmds.items():
                 if name.startswith("(1n)") and os.path.exists(cmd[2]):
                     os.remove(cmd[2])
                     os.sync()
-                results[name].append(measure(cmd, cmd_env, 2 if name.startswith("(3p)") else 1))
+                results[name].append(measure(cmd, cmd_env, *copies))
         load_after = os.getloadavg()
         m = {name: medians(r) for name, r in results.items()}
         print("load average (1, 5, 15 min) before %.1f %.1f %.1f, after %.1f %.1f %.1f" % (

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include "export/AddressRows.h"
 #include "tests/export/JobFixture.h"
 #include "tests/export/LooseDb.h"
 

@@ -97,8 +97,8 @@ class JobTest : public ::testing::Test {
   std::string Out() const { return dir / "pv.vcf"; }
 
   // Runs one job and returns its posted result.
-  TResultCell Run(bool onlyChanges, bool asAnsi = false, std::string ledger = "-",
-                  std::string out = "-", std::string db = "-") {
+  TResultCell Run(bool onlyChanges, bool asAnsi = false, const std::string& ledger = "-",
+                  const std::string& out = "-", const std::string& db = "-") {
     TPVAdressJob job(&receiver, out == "-" ? Out() : out, db == "-" ? dir.path() : db,
                      ledger == "-" ? Ledger() : ledger, onlyChanges, asAnsi, version);
     job.Connection->BusyTimeoutMs = 200;

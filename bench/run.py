@@ -7,8 +7,10 @@ and the median of RUNS runs (default 7) is printed:
       over the file of the run before; (1n) the same onto a file that is not there yet
   (2) sqlite3 -csv <db> "<the statement>" > /dev/null: reading and printing the same rows
   (3) sqlite3 <db> "select sum(length(...)) ...": merely stepping through the same ten columns
-  (3p) two of (3) at once, until both are done: (3p)/(3) near 1 when the machine has two cores
-      to give, near 2 when it has one; the export's threads can use no more than that
+  (3p) two of (3) at once, each pinned to a core of its own, until both are done: their CPU time
+      against (3)'s shows how much two busy cores slow each other down, wall near 1 when the
+      machine has two cores to give, near 2 when it has one; the export's threads can use no more
+  (1c) (1) pinned to one core: the export's CPU time without a second core's interference
   (4) an export of changes over the unchanged database with its ledger
   (A) vcard-parvela AUTO, when the build has the program
 With --baseline OLD_BUILD, (1) and (4) of the old build's pv-export-bench join the turns, and the
@@ -17,6 +19,7 @@ ratios new/old are printed.
 usage: bench/run.py BUILD_DIR DATA_DIR [RUNS] [SIZES...] [--baseline OLD_BUILD_DIR]
 """
 import os
+import shutil
 import statistics
 import subprocess
 import sys
@@ -27,14 +30,16 @@ STATEMENT = "Select %s from Adressen" % ",".join(COLUMNS)
 STEPPING = "select %s from Adressen" % ",".join("sum(length(%s))" % c for c in COLUMNS)
 
 
-def measure(cmd, env=None, copies=1):
-    """Wall time until all copies are done; CPU time and peak RSS of one copy, on average."""
+def measure(cmds, env=None):
+    """Wall time until all commands, started at once, are done; CPU time and peak RSS of one of
+    them, on average."""
     start = time.monotonic()
     cpu = rss = 0.0
+    copies = len(cmds)
     with open(os.devnull, "wb") as null:
         procs = [subprocess.Popen(cmd, env=env, stdout=null, stderr=subprocess.PIPE)
-                 for _ in range(copies)]
-        for proc in procs:
+                 for cmd in cmds]
+        for proc, cmd in zip(procs, cmds):
             _, status, usage = os.wait4(proc.pid, 0)
             err = proc.stderr.read().decode(errors="replace")
             proc.stderr.close()
@@ -75,8 +80,16 @@ def settings_env(data):
     return env
 
 
+def pinned(cpu, cmd):
+    """The command on one core, where taskset and that core are there; else as it is."""
+    if shutil.which("taskset") and cpu < (os.cpu_count() or 1):
+        return ["taskset", "-c", str(cpu)] + cmd
+    return cmd
+
+
 def commands(build, baseline, db, data, n, env):
-    """The commands of one size, by name; each ledger is made by a full run of its own build."""
+    """The commands of one size, by name, each with the processes it runs at once and their
+    environment; each ledger is made by a full run of its own build."""
     sqlite_db = os.path.join(db, "Parvela.sqlite")
     out = os.path.join(data, "s%d" % n)
     cmds = {}
@@ -87,17 +100,20 @@ def commands(build, baseline, db, data, n, env):
         ledger = os.path.join(db, "vCard.Export/calc%s.txt" % tag.strip())
         subprocess.run([job, db, out + ".ledger", ledger, "full"], check=True,
                        stdout=subprocess.DEVNULL)
-        cmds["(1) full job" + tag] = ([job, db, out + ".vcf", "", "full"], None)
-        cmds["(4) changes" + tag] = ([job, db, out + ".vcf", ledger, "changes"], None)
+        full = [job, db, out + ".vcf", "", "full"]
+        cmds["(1) full job" + tag] = ([full], None)
+        cmds["(4) changes" + tag] = ([[job, db, out + ".vcf", ledger, "changes"]], None)
         if not tag:
             # The same onto a file that is not there yet: nothing replaced, nothing to free.
-            cmds["(1n) full job, new file"] = ([job, db, out + ".new.vcf", "", "full"], None)
-    cmds["(2) sqlite3 -csv"] = (["sqlite3", "-csv", sqlite_db, STATEMENT], None)
-    cmds["(3) sqlite3 stepping"] = (["sqlite3", sqlite_db, STEPPING], None)
-    cmds["(3p) two steppings at once"] = (["sqlite3", sqlite_db, STEPPING], None, 2)  # copies
+            cmds["(1n) full job, new file"] = ([[job, db, out + ".new.vcf", "", "full"]], None)
+            cmds["(1c) full job on one core"] = ([pinned(1, full)], None)
+    stepping = ["sqlite3", sqlite_db, STEPPING]
+    cmds["(2) sqlite3 -csv"] = ([["sqlite3", "-csv", sqlite_db, STATEMENT]], None)
+    cmds["(3) sqlite3 stepping"] = ([stepping], None)
+    cmds["(3p) two steppings at once"] = ([pinned(0, stepping), pinned(1, stepping)], None)
     program = os.path.join(build, "app/vcard-parvela")
     if os.path.exists(program):
-        cmds["(A) vcard-parvela AUTO"] = ([program, "AUTO", db, out + ".auto.vcf"], env)
+        cmds["(A) vcard-parvela AUTO"] = ([[program, "AUTO", db, out + ".auto.vcf"]], env)
     return cmds
 
 
@@ -113,11 +129,11 @@ def main():
         results = {name: [] for name in cmds}
         load_before = os.getloadavg()
         for _ in range(runs):
-            for name, (cmd, cmd_env, *copies) in cmds.items():
-                if name.startswith("(1n)") and os.path.exists(cmd[2]):
-                    os.remove(cmd[2])
+            for name, (cmd, cmd_env) in cmds.items():
+                if name.startswith("(1n)") and os.path.exists(cmd[0][2]):
+                    os.remove(cmd[0][2])
                     os.sync()
-                results[name].append(measure(cmd, cmd_env, *copies))
+                results[name].append(measure(cmd, cmd_env))
         load_after = os.getloadavg()
         m = {name: medians(r) for name, r in results.items()}
         print("load average (1, 5, 15 min) before %.1f %.1f %.1f, after %.1f %.1f %.1f" % (
@@ -130,8 +146,9 @@ def main():
               "(1n)/(3) wall %.2f" % (full[0] / step[0], full[1] / step[1], full[0] / csv[0],
                                       m["(4) changes"][0] / csv[0],
                                       m["(1n) full job, new file"][0] / step[0]))
-        print("  (3p)/(3) wall %.2f CPU %.2f" % (m["(3p) two steppings at once"][0] / step[0],
-                                                 m["(3p) two steppings at once"][1] / step[1]))
+        pair, one = m["(3p) two steppings at once"], m["(1c) full job on one core"]
+        print("  (3p)/(3) wall %.2f CPU %.2f   (1c)/(3) wall %.2f CPU %.2f" % (
+            pair[0] / step[0], pair[1] / step[1], one[0] / step[0], one[1] / step[1]))
         if baseline:
             for what in ("(1) full job", "(4) changes"):
                 new, old = m[what], m[what + " old"]

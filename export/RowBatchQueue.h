@@ -146,7 +146,8 @@ struct TBatchStages {
 // calling thread prepare() runs once (it may be empty) and then consume(batch) for every
 // non-empty out batch, in order. A failure in any stage (any exception, also one outside
 // std::exception) stops all three and is raised here once all have stopped: fill's first, then
-// work's, then the calling thread's.
+// work's, then the calling thread's. The threads of fill and work run as SCHED_BATCH, so that
+// handing over a batch does not preempt the calling thread.
 void PipeRowBatches(const TPipeLimits& limits, const TBatchStages& stages);
 
 }  // namespace pv

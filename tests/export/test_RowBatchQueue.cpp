@@ -1,6 +1,7 @@
 // Batches of records and their hand-over between two threads: the layout keeps every text and ID,
 // the queue stays within its bounds, either side can stop it, and no batch is lost or reordered.
 #include <gtest/gtest.h>
+#include <sched.h>
 
 #include <atomic>
 #include <chrono>
@@ -268,6 +269,28 @@ TEST(PipeRowBatches, EveryBatchArrivesInOrderAfterPrepare) {
                                  EXPECT_EQ(TRowView(batch, r).Id(), seen++);
                              }));
   EXPECT_EQ(seen, 1000);
+}
+
+// The two stages beside the caller run as batch work; the calling thread keeps its policy.
+TEST(PipeRowBatches, TheStagesBesideTheCallerRunAsBatchWork) {
+  const int callerPolicy = sched_getscheduler(0);
+  int fillPolicy = -1, workPolicy = -1, consumePolicy = -1;
+  TBatchStages stages;
+  stages.fill = [&](TRowBatch& batch) {
+    fillPolicy = sched_getscheduler(0);
+    AddRecord(batch, 1);
+    return false;
+  };
+  stages.work = [&](const TRowBatch& in, TRowBatch& out) {
+    workPolicy = sched_getscheduler(0);
+    PassOn(in, out);
+  };
+  stages.consume = [&](const TRowBatch&) { consumePolicy = sched_getscheduler(0); };
+  PipeRowBatches(kSmall, stages);
+  EXPECT_EQ(fillPolicy, SCHED_BATCH);
+  EXPECT_EQ(workPolicy, SCHED_BATCH);
+  EXPECT_EQ(consumePolicy, callerPolicy);
+  EXPECT_EQ(sched_getscheduler(0), callerPolicy);
 }
 
 struct Foreign {

@@ -4,13 +4,13 @@
 For each size the commands take turns (so that a change in the machine's load hits all alike),
 and the median of RUNS runs (default 7) is printed:
   (1) the full export job without a ledger, as the silent export runs it (pv-export-bench, UTF-8),
-      over the file of the run before; (1n) the same onto a file that is not there yet
+      over the file of the run before; (1n) the same onto a file that is not there yet; (1c) the
+      same pinned to one core: its CPU time without a second core's interference
   (2) sqlite3 -csv <db> "<the statement>" > /dev/null: reading and printing the same rows
   (3) sqlite3 <db> "select sum(length(...)) ...": merely stepping through the same ten columns
   (3p) two of (3) at once, each pinned to a core of its own, until both are done: their CPU time
-      against (3)'s shows how much two busy cores slow each other down, wall near 1 when the
-      machine has two cores to give, near 2 when it has one; the export's threads can use no more
-  (1c) (1) pinned to one core: the export's CPU time without a second core's interference
+      against (3)'s shows how much two busy cores slow each other down; wall near 1 when the
+      machine has two cores to give, near 2 when it has one, and the export can use no more
   (4) an export of changes over the unchanged database with its ledger
   (A) vcard-parvela AUTO, when the build has the program
 With --baseline OLD_BUILD, (1) and (4) of the old build's pv-export-bench join the turns, and the

@@ -164,11 +164,9 @@ constexpr size_t kPlainStampSize = 18;
 
 // Whether the eight bytes at p are all decimal digits, tested together.
 bool EightDigits(const char* p) {
-  constexpr uint64_t kHigh = 0xF0F0F0F0F0F0F0F0, kZeros = 0x3030303030303030;
   uint64_t bytes;
   std::memcpy(&bytes, p, sizeof bytes);
-  // Every byte 0x30..0x3F, and none of them past 0x39 once 6 is added (no carry can occur).
-  return (bytes & kHigh) == kZeros && ((bytes + 0x0606060606060606) & kHigh) == kZeros;
+  return NonDigitBytes(bytes) == 0;
 }
 
 bool PlainStamp(std::string_view text) {
